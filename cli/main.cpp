@@ -1,0 +1,58 @@
+// verimek-cli: the desktop program's jobs from a terminal or a batch.
+#include <edicom/EdiCom.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(const cli::Args&);
+  const char* usage;
+};
+
+const Command kCommands[] = {
+    {"register", cli::CmdRegister, "register [LIBRARY...]      register the component libraries"},
+    {"unregister", cli::CmdUnregister, "unregister [LIBRARY...]    remove their registration"},
+};
+
+void Usage(FILE* out) {
+  std::fprintf(out, "usage: verimek-cli COMMAND [ARGS]\n       verimek-cli --version\n\ncommands:\n");
+  for (const Command& c : kCommands) std::fprintf(out, "  %s\n", c.usage);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Standard output carries results that other tools read: trace lines never go there.
+  EdiSetConsoleTraceAllowed(0);
+  if (argc < 2) {
+    Usage(stderr);
+    return 2;
+  }
+  std::string cmd = argv[1];
+  if (cmd == "--version" || cmd == "-V") {
+    std::printf("verimek-cli %s\n", VERIMEK_VERSION);
+    return 0;
+  }
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+    Usage(stdout);
+    return 0;
+  }
+  cli::Args args(argv + 2, argv + argc);
+  for (const Command& c : kCommands)
+    if (cmd == c.name) {
+      CoInitialize(nullptr);
+      int rc = c.run(args);
+      CoUninitialize();
+      return rc;
+    }
+  std::fprintf(stderr, "verimek-cli: unknown command \"%s\"\n", cmd.c_str());
+  Usage(stderr);
+  return 2;
+}

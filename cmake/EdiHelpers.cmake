@@ -1,0 +1,27 @@
+# Project-wide compile options and the helper that registers a test executable.
+
+add_library(edi_options INTERFACE)
+target_compile_options(edi_options INTERFACE
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wshadow -Wcast-qual>)
+if(EDI_WERROR)
+  target_compile_options(edi_options INTERFACE -Werror)
+endif()
+if(EDI_SANITIZE)
+  target_compile_options(edi_options INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(edi_options INTERFACE -fsanitize=address,undefined)
+endif()
+add_library(edi::options ALIAS edi_options)
+
+# edi_add_test(NAME SOURCES... LIBS ...): one GoogleTest executable, registered with CTest.
+function(edi_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE edi::options GTest::gtest GTest::gtest_main ${T_LIBS})
+  target_compile_definitions(${name} PRIVATE
+    EDI_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared"
+    EDI_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    EDI_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  include(GoogleTest)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "EDI_TEST_BINARY_DIR=${PROJECT_BINARY_DIR}")
+endfunction()

@@ -1,0 +1,93 @@
+// Single-byte code page conversions.
+#include "TextCodec.h"
+
+#include <edicom/EdiComCpp.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace common {
+
+// 0x80..0x9F of Windows-1252; the five unassigned bytes map to the C1 controls as Windows does.
+static const char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+static bool UseLatin1() {
+  static const bool latin1 = [] {
+    const char* e = std::getenv("EDI_CODEPAGE");
+    return e && (strcasecmp(e, "ISO-8859-1") == 0 || strcasecmp(e, "latin1") == 0 || strcasecmp(e, "28591") == 0);
+  }();
+  return latin1;
+}
+
+const char* AnsiCodePageName() { return UseLatin1() ? "iso-8859-1" : "windows-1252"; }
+
+static inline char ToAnsiChar(char16_t c, bool latin1) {
+  if (c < 0x80 || (c >= 0xA0 && c < 0x100)) return static_cast<char>(c);
+  if (latin1) return c < 0x100 ? static_cast<char>(c) : '?';
+  for (int i = 0; i < 32; ++i)
+    if (kCp1252High[i] == c) return static_cast<char>(0x80 + i);
+  return '?';
+}
+
+void Utf16ToAnsi(const char16_t* s, std::size_t n, std::string& out) {
+  out.resize(n);
+  bool latin1 = UseLatin1();
+  std::size_t o = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    char16_t c = s[i];
+    if (c < 0x80) {
+      out[o++] = static_cast<char>(c);
+      continue;
+    }
+    // A surrogate pair is one character: one "?".
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) ++i;
+    out[o++] = ToAnsiChar(c, latin1);
+  }
+  out.resize(o);
+}
+
+std::string Utf16ToAnsi(std::u16string_view s) {
+  std::string out;
+  Utf16ToAnsi(s.data(), s.size(), out);
+  return out;
+}
+
+void AnsiToUtf16(const char* s, std::size_t n, std::u16string& out) {
+  out.resize(n);
+  bool latin1 = UseLatin1();
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char b = static_cast<unsigned char>(s[i]);
+    out[i] = (b >= 0x80 && b < 0xA0 && !latin1) ? kCp1252High[b - 0x80] : static_cast<char16_t>(b);
+  }
+}
+
+std::u16string AnsiToUtf16(std::string_view s) {
+  std::u16string out;
+  AnsiToUtf16(s.data(), s.size(), out);
+  return out;
+}
+
+std::string AnsiToUtf8(std::string_view s) { return edicom::Utf16ToUtf8(AnsiToUtf16(s)); }
+
+bool IsValidUtf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    int n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (int k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
+    if (n == 2 && c < 0xC2) return false;  // overlong
+    i += n;
+  }
+  return true;
+}
+
+std::string Utf8ToAnsi(std::string_view s) {
+  if (IsValidUtf8(s)) return Utf16ToAnsi(edicom::Utf8ToUtf16(s));
+  return std::string(s);
+}
+
+}  // namespace common

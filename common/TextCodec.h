@@ -1,0 +1,22 @@
+// 8-bit text: the process's single-byte code page (Windows-1252 unless EDI_CODEPAGE says
+// "ISO-8859-1"/"latin1"), and conversion to and from UTF-16 and UTF-8.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace common {
+
+// UTF-16 to the code page; a character the code page lacks becomes "?".
+std::string Utf16ToAnsi(std::u16string_view s);
+void Utf16ToAnsi(const char16_t* s, std::size_t n, std::string& out);
+std::u16string AnsiToUtf16(std::string_view s);
+void AnsiToUtf16(const char* s, std::size_t n, std::u16string& out);
+std::string AnsiToUtf8(std::string_view s);
+// UTF-8 to the code page ("?" for what it lacks; invalid UTF-8 bytes are taken as code-page bytes).
+std::string Utf8ToAnsi(std::string_view s);
+bool IsValidUtf8(std::string_view s);
+// Name of the code page in use ("windows-1252" or "iso-8859-1").
+const char* AnsiCodePageName();
+
+}  // namespace common
