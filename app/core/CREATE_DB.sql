@@ -1,0 +1,41 @@
+CREATE TABLE Messages (
+  Id INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,
+  XehId INTEGER,
+  X921 CHAR(5),
+  X923 CHAR(5),
+  X925 CHAR(3),
+  X912 INTEGER,
+  X916 CHAR(2),
+  ErrorCount INTEGER,
+  WarningCount INTEGER
+);
+CREATE TABLE Data (
+  Id INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,
+  MessageId INTEGER,
+  XehId INTEGER,
+  Body BLOB
+);
+CREATE TABLE Errors (
+  Id INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,
+  MessageId INTEGER,
+  XehId INTEGER,
+  SegmentNo INTEGER,
+  SegmentKey CHAR(50),
+  ErrorCode CHAR(5),
+  ErrorMessage CHAR(50)
+);
+CREATE TABLE Warnings (
+  Id INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,
+  MessageId INTEGER,
+  XehId INTEGER,
+  SegmentNo INTEGER,
+  SegmentKey CHAR(50),
+  WarningCode CHAR(5),
+  WarningMessage CHAR(50)
+);
+CREATE TABLE ErrorCodes (
+  Code CHAR(5),
+  Description CHAR(30)
+);
+CREATE INDEX Idx921 ON Messages (x921);
+CREATE INDEX IdxErrorsMessageId ON Errors (MessageId);

@@ -1,0 +1,305 @@
+// SQLite connection wrapper, schema text, temporary naming and the compressed body format.
+#include "SysSqlite.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "Platform.h"
+#include "SysTrace.h"
+#include "TextCodec.h"
+
+namespace verimek {
+
+static bool SameNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+static void TraceDebug(const TDatabase* self, std::string_view fmt, const std::string& arg) {
+  if (common::TTrace* t = common::Trace()) t->WriteFmt(self, common::ttDebug, fmt, arg);
+}
+
+// ---- TTable
+
+const std::optional<std::string>& TTable::Cell(std::string_view column) const {
+  if (Eof()) throw ESqliteError("Table is at End of File");
+  for (std::size_t i = 0; i < FColumns.size(); ++i)
+    if (SameNoCase(FColumns[i], column)) return FRows[FRow][i];
+  throw ESqliteError(common::Fmt("Field \"%s\" not found", column));
+}
+
+void TTable::Next() {
+  if (Eof()) throw ESqliteError("Table is at End of File");
+  ++FRow;
+}
+
+std::int64_t TTable::AsInteger(std::string_view column) const {
+  const std::optional<std::string>& v = Cell(column);
+  return v ? std::strtoll(v->c_str(), nullptr, 10) : 0;
+}
+
+std::string TTable::AsString(std::string_view column) const {
+  const std::optional<std::string>& v = Cell(column);
+  return v ? *v : std::string();
+}
+
+// ---- TDatabase
+
+TDatabase::TDatabase(const std::string& AFileName, bool ACanCreate) : FFilename(AFileName) {
+  if (!ACanCreate && !common::FileExists(AFileName))
+    throw ESqliteError(common::Fmt("File \"%s\" not found", AFileName));
+  int flags = SQLITE_OPEN_READWRITE | (ACanCreate ? SQLITE_OPEN_CREATE : 0);
+  int rc = sqlite3_open_v2(AFileName.c_str(), &FDb, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = FDb ? sqlite3_errmsg(FDb) : sqlite3_errstr(rc);
+    sqlite3_close(FDb);
+    FDb = nullptr;
+    throw ESqliteError(common::Fmt("Failed to open database \"%s\" : %s", AFileName, msg));
+  }
+  sqlite3_extended_result_codes(FDb, 1);
+}
+
+TDatabase::~TDatabase() {
+  for (auto& [sql, stmt] : FPrepared) sqlite3_finalize(stmt);
+  if (FInTransaction) sqlite3_exec(FDb, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(FDb);
+}
+
+void TDatabase::Fail() const { throw ESqliteError(common::AnsiToUtf8(sqlite3_errmsg(FDb))); }
+
+void TDatabase::RowsChangedCheck(const std::string& Sql, std::int64_t before) const {
+  if (sqlite3_total_changes64(FDb) == before)
+    throw ESqliteError(common::Fmt("ExecuteSql(%s) failed (RowsChanged = 0)", Sql));
+}
+
+void TDatabase::ExecSql(const std::string& Sql, bool CheckRowsChanged) {
+  TraceDebug(this, "ExecSql(%s)", Sql);
+  const std::string ansi = common::Utf8ToAnsi(Sql);
+  const std::int64_t before = sqlite3_total_changes64(FDb);
+  const char* tail = ansi.c_str();
+  const char* end = ansi.c_str() + ansi.size();
+  while (tail < end) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(FDb, tail, static_cast<int>(end - tail), &stmt, &tail) != SQLITE_OK) Fail();
+    if (!stmt) break;  // only blanks or comments left
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE) Fail();
+  }
+  if (CheckRowsChanged) RowsChangedCheck(Sql, before);
+}
+
+void TDatabase::ExecSql(const std::string& Sql, const std::vector<common::FormatArg>& Args, bool CheckRowsChanged) {
+  ExecSql(common::FormatText(Sql, Args), CheckRowsChanged);
+}
+
+void TDatabase::ExecParams(const std::string& Sql, const std::vector<TSqlValue>& Params, bool CheckRowsChanged) {
+  TraceDebug(this, "ExecSql(%s)", Sql);
+  sqlite3_stmt*& stmt = FPrepared[Sql];
+  if (!stmt) {
+    const std::string ansi = common::Utf8ToAnsi(Sql);
+    if (sqlite3_prepare_v3(FDb, ansi.c_str(), static_cast<int>(ansi.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
+                           nullptr) != SQLITE_OK) {
+      FPrepared.erase(Sql);
+      Fail();
+    }
+  }
+  // Reset first so an earlier failure of this statement cannot leak into this run.
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  for (std::size_t i = 0; i < Params.size(); ++i) {
+    int idx = static_cast<int>(i) + 1;
+    int rc = SQLITE_OK;
+    if (const auto* n = std::get_if<std::int64_t>(&Params[i])) {
+      rc = sqlite3_bind_int64(stmt, idx, *n);
+    } else if (const auto* s = std::get_if<std::string>(&Params[i])) {
+      std::string ansi = common::Utf8ToAnsi(*s);
+      rc = sqlite3_bind_text64(stmt, idx, ansi.data(), ansi.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    } else {
+      rc = sqlite3_bind_null(stmt, idx);
+    }
+    if (rc != SQLITE_OK) Fail();
+  }
+  const std::int64_t before = sqlite3_total_changes64(FDb);
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) {
+    std::string msg = common::AnsiToUtf8(sqlite3_errmsg(FDb));
+    sqlite3_reset(stmt);
+    throw ESqliteError(msg);
+  }
+  sqlite3_reset(stmt);
+  if (CheckRowsChanged) RowsChangedCheck(Sql, before);
+}
+
+std::unique_ptr<TTable> TDatabase::GetTable(const std::string& Sql) {
+  const std::string ansi = common::Utf8ToAnsi(Sql);
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(FDb, ansi.c_str(), static_cast<int>(ansi.size()), &stmt, nullptr) != SQLITE_OK) Fail();
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(stmt, sqlite3_finalize);
+  auto table = std::make_unique<TTable>();
+  if (!stmt) return table;
+  const int n = sqlite3_column_count(stmt);
+  for (int i = 0; i < n; ++i) table->FColumns.push_back(common::AnsiToUtf8(sqlite3_column_name(stmt, i)));
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    std::vector<std::optional<std::string>> row(n);
+    for (int i = 0; i < n; ++i) {
+      if (sqlite3_column_type(stmt, i) == SQLITE_NULL) continue;
+      const char* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+      int len = sqlite3_column_bytes(stmt, i);
+      row[i] = common::AnsiToUtf8(std::string_view(text ? text : "", static_cast<std::size_t>(len)));
+    }
+    table->FRows.push_back(std::move(row));
+  }
+  if (rc != SQLITE_DONE) Fail();
+  return table;
+}
+
+std::unique_ptr<TTable> TDatabase::GetTable(const std::string& Sql, const std::vector<common::FormatArg>& Args) {
+  TraceDebug(this, "GetTable(%s, ...)", Sql);
+  return GetTable(common::FormatText(Sql, Args));
+}
+
+std::int64_t TDatabase::GetTableValue(const std::string& Sql) {
+  std::unique_ptr<TTable> t = GetTable(Sql);
+  if (t->Eof() || t->Columns().empty()) return 0;
+  return t->AsInteger(t->Columns()[0]);
+}
+
+void TDatabase::BeginTransaction() {
+  if (FInTransaction) throw ESqliteError("Transaction already open");
+  ExecSql("BEGIN TRANSACTION", false);
+  FInTransaction = true;
+}
+
+void TDatabase::Commit() {
+  ExecSql("COMMIT", false);
+  FInTransaction = false;
+}
+
+void TDatabase::Rollback() {
+  // A failed statement may already have ended the transaction; the flag follows SQLite.
+  FInTransaction = false;
+  if (sqlite3_get_autocommit(FDb)) return;
+  ExecSql("ROLLBACK", false);
+}
+
+std::int64_t TDatabase::LastInsertRowId() const { return sqlite3_last_insert_rowid(FDb); }
+
+// ---- Temporary naming
+
+std::string NewTempDbFileName() {
+  std::string path = common::TempFolder() + "sqlXXXXXX.tmp";
+  int fd = mkstemps(path.data(), 4);
+  if (fd < 0) throw ESqliteError(common::Fmt("Temporary file failed (%s)", std::strerror(errno)));
+  close(fd);
+  unlink(path.c_str());
+  path.replace(path.size() - 4, 4, ".db");
+  return path;
+}
+
+// ---- Body format
+
+static const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string CompressAndEncode(std::string_view text) {
+  const std::string bytes = common::Utf8ToAnsi(text);
+  uLongf zlen = compressBound(static_cast<uLong>(bytes.size()));
+  std::string z(zlen, '\0');
+  int rc = compress2(reinterpret_cast<Bytef*>(z.data()), &zlen, reinterpret_cast<const Bytef*>(bytes.data()),
+                     static_cast<uLong>(bytes.size()), Z_DEFAULT_COMPRESSION);
+  if (rc != Z_OK) throw ESqliteError(common::Fmt("CompressAndEncode failed (zlib %d)", rc));
+  z.resize(zlen);
+  std::string out;
+  const std::size_t chars = (z.size() + 2) / 3 * 4;
+  out.reserve(chars + chars / 76 * 2);
+  std::size_t col = 0;
+  auto put = [&](char c) {
+    out.push_back(c);
+    if (++col == 76) {
+      out.append("\r\n");
+      col = 0;
+    }
+  };
+  std::size_t i = 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(z.data());
+  for (; i + 3 <= z.size(); i += 3) {
+    unsigned v = (p[i] << 16) | (p[i + 1] << 8) | p[i + 2];
+    put(kBase64[v >> 18]);
+    put(kBase64[(v >> 12) & 63]);
+    put(kBase64[(v >> 6) & 63]);
+    put(kBase64[v & 63]);
+  }
+  if (i < z.size()) {
+    unsigned v = p[i] << 16;
+    if (i + 1 < z.size()) v |= p[i + 1] << 8;
+    put(kBase64[v >> 18]);
+    put(kBase64[(v >> 12) & 63]);
+    put(i + 1 < z.size() ? kBase64[(v >> 6) & 63] : '=');
+    put('=');
+  }
+  return out;
+}
+
+std::string DecodeAndDecompress(std::string_view body) {
+  std::string z;
+  z.reserve(body.size() / 4 * 3);
+  unsigned acc = 0;
+  int bits = 0;
+  bool padded = false;
+  for (char c : body) {
+    if (c == '\r' || c == '\n') continue;
+    int v;
+    if (c >= 'A' && c <= 'Z') v = c - 'A';
+    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9') v = c - '0' + 52;
+    else if (c == '+') v = 62;
+    else if (c == '/') v = 63;
+    else if (c == '=') {
+      padded = true;
+      continue;
+    } else
+      throw ESqliteError("DecodeAndDecompress failed (invalid Base64)");
+    if (padded) throw ESqliteError("DecodeAndDecompress failed (invalid Base64)");
+    acc = (acc << 6) | static_cast<unsigned>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      z.push_back(static_cast<char>((acc >> bits) & 0xFF));
+    }
+  }
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) throw ESqliteError("DecodeAndDecompress failed (zlib)");
+  std::string bytes;
+  zs.next_in = reinterpret_cast<Bytef*>(z.data());
+  zs.avail_in = static_cast<uInt>(z.size());
+  char buf[65536];
+  int rc;
+  do {
+    zs.next_out = reinterpret_cast<Bytef*>(buf);
+    zs.avail_out = sizeof buf;
+    rc = inflate(&zs, Z_NO_FLUSH);
+    if (rc != Z_OK && rc != Z_STREAM_END) break;
+    bytes.append(buf, sizeof buf - zs.avail_out);
+  } while (rc != Z_STREAM_END && (zs.avail_in > 0 || zs.avail_out == 0));
+  inflateEnd(&zs);
+  if (rc != Z_STREAM_END) throw ESqliteError("DecodeAndDecompress failed (damaged zlib stream)");
+  return common::AnsiToUtf8(bytes);
+}
+
+}  // namespace verimek

@@ -1,0 +1,396 @@
+// The four validation workers and the line validation shared with other processes.
+#include "evWorkers.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+#include "ClassUtils.h"
+#include "EdiProcs.h"
+#include "LineReader.h"
+#include "SysTrace.h"
+
+namespace verimek {
+
+using edicom::BStr;
+using edicom::ComPtr;
+
+// Parameters instead of formatted values: the stored values are the same, quotes included,
+// and the statements are prepared once per run.
+static const char kInsertMessage[] =
+    "INSERT INTO [Messages]  ([ID], [XehId], X921, X923, X925, X912, X916, [ErrorCount], [WarningCount])  "
+    "VALUES(null, ?, ?, ?, ?, ?, ?, ?, ?)";
+static const char kInsertData[] = "INSERT INTO [Data]  ([Id], [MessageID], [XehId], [Body])  VALUES(null, ?, ?, ?)";
+static const char kInsertError[] =
+    "INSERT INTO [Errors]  ([Id], [MessageID], [XehId], [SegmentNo], [SegmentKey], [ErrorCode], [ErrorMessage])  "
+    "VALUES(null, ?, ?, ?, ?, ?, ?)";
+static const char kInsertWarning[] =
+    "INSERT INTO [Warnings]  ([Id], [MessageID], [XehId], [SegmentNo], [SegmentKey], [WarningCode], "
+    "[WarningMessage])  VALUES(null, ?, ?, ?, ?, ?, ?)";
+
+void CheckHr(edicom::HRESULT hr, const char* call) {
+  if (edicom::SUCCEEDED(hr)) return;
+  std::string text = edicom::TakeErrorDescription();
+  if (text.empty()) text = common::Fmt("%s failed (0x%x)", call, static_cast<std::int64_t>(static_cast<std::uint32_t>(hr)));
+  throw std::runtime_error(text);
+}
+
+TComponentFactory TComponentFactory::ByClassId() {
+  TComponentFactory f;
+  f.CreateDocument = [] {
+    ComPtr<ruvala::IEdiDocument> doc;
+    CheckHr(edicom::CreateInstance(ruvala::CLSID_EdiDocument, ruvala::IID_IEdiDocument, doc), "Create EdiDocument");
+    return doc;
+  };
+  f.CreateMessage = [] {
+    ComPtr<kalvix::IEdiMessage> msg;
+    CheckHr(edicom::CreateInstance(kalvix::CLSID_EdiMessage, kalvix::IID_IEdiMessage, msg), "Create EdiMessage");
+    return msg;
+  };
+  return f;
+}
+
+// Days from 1970-01-01 of a proleptic Gregorian date.
+static long DaysFromCivil(long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long>(doe) - 719468;
+}
+
+static constexpr long kDaysTo1970 = 25569;  // 1899-12-30 to 1970-01-01
+
+edicom::DATE TodayDate() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return static_cast<edicom::DATE>(DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) + kDaysTo1970);
+}
+
+bool ParseIsoDate(const std::string& text, edicom::DATE& date) {
+  unsigned y, m, d;
+  char tail;
+  if (text.size() != 10 || std::sscanf(text.c_str(), "%4u-%2u-%2u%c", &y, &m, &d, &tail) != 3) return false;
+  static const unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return false;
+  if (m == 2 && d == 29 && !(y % 4 == 0 && (y % 100 != 0 || y % 400 == 0))) return false;
+  date = static_cast<edicom::DATE>(DaysFromCivil(y, m, d) + kDaysTo1970);
+  return true;
+}
+
+// ---- TWorker
+
+TWorker::TWorker(TWorkerHost& AHost, const TComponentFactory& AFactory) : FHost(AHost) {
+  FEdiDocument = AFactory.CreateDocument ? AFactory.CreateDocument() : ComPtr<ruvala::IEdiDocument>();
+  FEdiMessage = AFactory.CreateMessage ? AFactory.CreateMessage() : ComPtr<kalvix::IEdiMessage>();
+}
+
+TWorker::~TWorker() = default;
+
+void TWorker::Start() {
+  FHost.StartThread([this] { Run(); });
+}
+
+void TWorker::Execute() {
+  if (common::TTrace* t = common::Trace()) t->Write(this, "Execute()", common::ttInformation);
+}
+
+void TWorker::Run() {
+  try {
+    Execute();
+  } catch (const std::exception& e) {
+    if (FLastError.empty()) FLastError = e.what();
+  } catch (...) {
+    if (FLastError.empty()) FLastError = "Unknown failure";
+  }
+  TWorkerHost& host = FHost;
+  // The handler and the freeing run on the user-interface thread; nothing touches this after.
+  host.RunOnUiThread([this] {
+    if (OnTerminate) {
+      try {
+        OnTerminate(*this);
+      } catch (...) {
+      }
+    }
+    if (FreeOnTerminate) delete this;
+  });
+}
+
+static void ApplySettings(ruvala::IEdiDocument* doc, const TValidationSettings& s) {
+  if (!doc) throw std::runtime_error("No EdiDocument");
+  CheckHr(doc->put_MessageDate(s.MessageDate), "MessageDate");
+  CheckHr(doc->put_CheckFilter(s.CheckFilter ? edicom::VARIANT_TRUE : edicom::VARIANT_FALSE), "CheckFilter");
+  CheckHr(doc->put_InterApplication(s.InterApplication ? edicom::VARIANT_TRUE : edicom::VARIANT_FALSE),
+          "InterApplication");
+}
+
+static TMessageFindings ValidateAndRead(ruvala::IEdiDocument* doc, const std::string& Text) {
+  BStr text(Text);
+  edicom::VARIANT_BOOL valid = edicom::VARIANT_FALSE;
+  CheckHr(doc->Validate(text.Get(), &valid), "Validate");
+  TMessageFindings f;
+  CheckHr(doc->get_ErrorCount(&f.ErrorCount), "ErrorCount");
+  CheckHr(doc->get_WarningCount(&f.WarningCount), "WarningCount");
+  f.Errors.reserve(f.ErrorCount > 0 ? f.ErrorCount : 0);
+  for (std::int32_t i = 0; i < f.ErrorCount; ++i) {
+    ComPtr<ruvala::IEdiError> e;
+    CheckHr(doc->get_Errors(i, e.Put()), "Errors");
+    TFinding x;
+    BStr key, code, msg;
+    CheckHr(e->get_SegmentNo(&x.SegmentNo), "SegmentNo");
+    CheckHr(e->get_SegmentKey(key.Put()), "SegmentKey");
+    CheckHr(e->get_ErrorCode(code.Put()), "ErrorCode");
+    CheckHr(e->get_ErrorMessage(msg.Put()), "ErrorMessage");
+    x.SegmentKey = key.Utf8(), x.Code = code.Utf8(), x.Message = msg.Utf8();
+    f.Errors.push_back(std::move(x));
+  }
+  f.Warnings.reserve(f.WarningCount > 0 ? f.WarningCount : 0);
+  for (std::int32_t i = 0; i < f.WarningCount; ++i) {
+    ComPtr<ruvala::IEdiWarning> w;
+    CheckHr(doc->get_Warnings(i, w.Put()), "Warnings");
+    TFinding x;
+    BStr key, code, msg;
+    CheckHr(w->get_SegmentNo(&x.SegmentNo), "SegmentNo");
+    CheckHr(w->get_SegmentKey(key.Put()), "SegmentKey");
+    CheckHr(w->get_WarningCode(code.Put()), "WarningCode");
+    CheckHr(w->get_WarningMessage(msg.Put()), "WarningMessage");
+    x.SegmentKey = key.Utf8(), x.Code = code.Utf8(), x.Message = msg.Utf8();
+    f.Warnings.push_back(std::move(x));
+  }
+  return f;
+}
+
+TMessageFindings ValidateMessage(ruvala::IEdiDocument* doc, const TValidationSettings& settings,
+                                 const std::string& Text) {
+  ApplySettings(doc, settings);
+  return ValidateAndRead(doc, Text);
+}
+
+void ValidateLineMessages(ruvala::IEdiDocument* doc, const TValidationSettings& settings, const std::string& Line,
+                          const std::function<void(int, const std::string*, const TMessageFindings&)>& onMessage) {
+  std::string x912, x916, x925;
+  common::EdiGetExchangeType(Line, x912, x916, x925);
+  ApplySettings(doc, settings);
+  if (!x925.empty()) {
+    onMessage(1, nullptr, ValidateAndRead(doc, Line));
+    return;
+  }
+  std::vector<std::string> pieces;
+  common::EdiDecompose(Line, pieces);
+  for (std::size_t k = 0; k < pieces.size(); ++k)
+    onMessage(static_cast<int>(k + 1), &pieces[k], ValidateAndRead(doc, pieces[k]));
+}
+
+// ---- Message, syntax and referential workers
+
+TValidateMsgWorker::TValidateMsgWorker(TWorkerHost& AHost, const TComponentFactory& AFactory,
+                                       const std::string& AnEdiMessage)
+    : TWorker(AHost, AFactory), MessageDate(TodayDate()) {
+  if (common::TTrace* t = common::Trace()) t->WriteFmt(this, common::ttInformation, "Create(%s)", AnEdiMessage);
+  FEdiMessageText = AnEdiMessage;
+}
+
+void TValidateMsgWorker::Execute() {
+  TWorker::Execute();
+  edicom::ScopedApartment apartment;
+  try {
+    FEdiMessageText = common::TString::UnformatEdifact(FEdiMessageText);
+    TValidationSettings s;
+    s.MessageDate = MessageDate;
+    ApplySettings(EdiDocument(), s);
+    BStr text(FEdiMessageText);
+    edicom::VARIANT_BOOL valid = edicom::VARIANT_FALSE;
+    CheckHr(EdiDocument()->Validate(text.Get(), &valid), "Validate");
+    Synchronize([this] {
+      if (OnValidateDone) OnValidateDone(*this);
+    });
+  } catch (const std::exception& e) {
+    FLastError = e.what();
+  }
+}
+
+TValidateSyntaxWorker::TValidateSyntaxWorker(TWorkerHost& AHost, const TComponentFactory& AFactory,
+                                             const std::string& AnEdiMessage)
+    : TWorker(AHost, AFactory) {
+  if (common::TTrace* t = common::Trace()) t->WriteFmt(this, common::ttInformation, "Create(%s)", AnEdiMessage);
+  FEdiMessageText = AnEdiMessage;
+}
+
+void TValidateSyntaxWorker::Execute() {
+  TWorker::Execute();
+  edicom::ScopedApartment apartment;
+  try {
+    if (!EdiMessage()) throw std::runtime_error("No EdiMessage");
+    BStr text(FEdiMessageText);
+    CheckHr(EdiMessage()->put_InputStream(text.Get()), "InputStream");
+    Synchronize([this] {
+      if (OnValidateDone) OnValidateDone(*this);
+    });
+  } catch (const std::exception& e) {
+    FLastError = e.what();
+  }
+}
+
+void TReferentialNameWorker::Execute() {
+  TWorker::Execute();
+  edicom::ScopedApartment apartment;
+  try {
+    if (!EdiDocument()) throw std::runtime_error("No EdiDocument");
+    BStr name;
+    CheckHr(EdiDocument()->get_ReferentialFilename(name.Put()), "ReferentialFilename");
+    FReferentialFilename = name.Utf8();
+  } catch (const std::exception& e) {
+    FLastError = e.what();
+  }
+}
+
+// ---- File worker
+
+TValidateFileWorker::TValidateFileWorker(TWorkerHost& AHost, const TComponentFactory& AFactory,
+                                         const std::string& AFilename, const std::string& ADBName)
+    : TWorker(AHost, AFactory), FFilename(AFilename), FDbName(ADBName) {
+  Settings.MessageDate = TodayDate();
+}
+
+TValidateFileWorker::~TValidateFileWorker() = default;
+
+void TValidateFileWorker::DoProgress() {
+  Synchronize([this] {
+    if (OnProgress) OnProgress(*this, FProgressMsg, FProgressMin, FProgressMax, FProgressPos);
+  });
+}
+
+void TValidateFileWorker::DoError() {
+  Synchronize([this] {
+    FCancel = false;
+    if (OnError) OnError(*this, FErrorMsg, FCancel);
+  });
+}
+
+void TValidateFileWorker::CreateDB() {
+  try {
+    FDatabase = DatabaseFactory ? DatabaseFactory(FDbName) : std::make_unique<TDatabase>(FDbName, true);
+    // A scratch file: write-ahead log with syncs only at checkpoints. A power loss may cost the
+    // last transactions but never leaves a half-written message.
+    FDatabase->ExecSql("PRAGMA journal_mode=WAL", false);
+    FDatabase->ExecSql("PRAGMA synchronous=NORMAL", false);
+    std::string_view schema(CREATE_DB);
+    while (!schema.empty()) {
+      std::size_t p = schema.find(';');
+      std::string_view piece = schema.substr(0, p);
+      schema.remove_prefix(p == std::string_view::npos ? schema.size() : p + 1);
+      std::size_t b = piece.find_first_not_of(" \t\r\n");
+      if (b == std::string_view::npos) continue;
+      std::size_t e = piece.find_last_not_of(" \t\r\n");
+      FDatabase->ExecSql(std::string(piece.substr(b, e - b + 1)), false);
+    }
+  } catch (const std::exception& e) {
+    throw std::runtime_error(common::Fmt("CreateDB failed (%s)", e.what()));
+  }
+}
+
+static std::int64_t StrToInt(const std::string& s) {
+  const char* p = s.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(p, &end, 10);
+  if (s.empty() || *end != '\0' || errno == ERANGE || s[0] == ' ' || s[0] == '\t')
+    throw std::runtime_error(common::Fmt("SaveMessageResult failed (X912 \"%s\" is not a number)", s));
+  return v;
+}
+
+void TValidateFileWorker::SaveMessageResult(const std::string& Line, int XehId, const std::string* Piece,
+                                            const TMessageFindings& f) {
+  std::string x921, x922, x923, x924;
+  common::EdiGetParties(Line, x921, x922, x923, x924);
+  x921 = common::TString::PadLeft(x921, 4, '0');
+  const std::string& text = Piece ? *Piece : Line;
+  std::string x912, x916, x925;
+  common::EdiGetExchangeType(text, x912, x916, x925);
+  const std::int64_t x912n = StrToInt(x912);
+
+  FDatabase->BeginTransaction();
+  try {
+    FDatabase->ExecParams(kInsertMessage,
+                          {std::int64_t{XehId}, x921, x923, x925, x912n, x916, std::int64_t{f.ErrorCount},
+                           std::int64_t{f.WarningCount}},
+                          true);
+    const std::int64_t messageId = FDatabase->LastInsertRowId();
+    FDatabase->ExecParams(kInsertData, {messageId, std::int64_t{XehId}, CompressAndEncode(text)}, false);
+    for (const TFinding& e : f.Errors)
+      FDatabase->ExecParams(kInsertError,
+                            {messageId, std::int64_t{XehId}, std::int64_t{e.SegmentNo}, e.SegmentKey, e.Code, e.Message},
+                            true);
+    for (const TFinding& w : f.Warnings)
+      FDatabase->ExecParams(kInsertWarning,
+                            {messageId, std::int64_t{XehId}, std::int64_t{w.SegmentNo}, w.SegmentKey, w.Code, w.Message},
+                            true);
+    FDatabase->Commit();
+  } catch (...) {
+    try {
+      FDatabase->Rollback();
+    } catch (...) {
+      // The first failure is the one worth reporting.
+    }
+    throw;
+  }
+}
+
+void TValidateFileWorker::ValidateLine(const std::string& Line) {
+  ValidateLineMessages(EdiDocument(), Settings, Line,
+                       [&](int xehId, const std::string* piece, const TMessageFindings& f) {
+                         SaveMessageResult(Line, xehId, piece, f);
+                       });
+}
+
+void TValidateFileWorker::SaveLineOutcome(const std::string& Line, const TLineOutcome& outcome) {
+  for (std::size_t k = 0; k < outcome.Messages.size(); ++k) {
+    const TLineOutcome::TMessage& m = outcome.Messages[k];
+    SaveMessageResult(Line, static_cast<int>(k + 1), m.IsPiece ? &m.Piece : nullptr, m.Findings);
+  }
+  if (outcome.Failed) throw std::runtime_error(outcome.Error);
+}
+
+void TValidateFileWorker::Execute() {
+  TWorker::Execute();
+  edicom::ScopedApartment apartment;
+  try {
+    CreateDB();
+    FProgressMsg = "Loading file...";
+    DoProgress();
+    TLineReader reader(FFilename);
+    const std::size_t total = reader.CountLines();
+    const std::int32_t count = total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(total);
+    FProgressMsg = "Validation in progress...";
+    FProgressMin = 0;
+    FProgressMax = count;
+    DoProgress();
+    if (LineSource) LineSource->Begin(reader, static_cast<std::size_t>(count));
+    std::string line;
+    TLineOutcome outcome;
+    for (std::int32_t i = 0; i < count; ++i) {
+      FProgressMsg = common::Fmt("Validation in progress...%d/%d...", i + 1, count);
+      FProgressPos = i;
+      DoProgress();
+      bool got = LineSource ? LineSource->Next(line, outcome) : reader.ReadLine(line);
+      if (!got) throw ELineReaderError(common::Fmt("Cannot read file \"%s\" (changed while reading)", FFilename));
+      try {
+        if (LineSource)
+          SaveLineOutcome(line, outcome);
+        else
+          ValidateLine(line);
+      } catch (const std::exception& e) {
+        FErrorMsg = e.what();
+        DoError();
+        if (FCancel) break;
+      }
+    }
+  } catch (const std::exception& e) {
+    FLastError = e.what();
+  }
+  FDatabase.reset();
+}
+
+}  // namespace verimek

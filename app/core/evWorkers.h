@@ -1,0 +1,225 @@
+// The validation workers: one job each on a thread of its own, reporting to the user-interface
+// thread through steps that run there while the worker waits. The thread and the step runner
+// are supplied by a host, so the desktop program binds them to its event loop and the command
+// line to plain calls.
+#pragma once
+
+#include <edicom/EdiComCpp.h>
+#include <kalvix/Kalvix.h>
+#include <ruvala/Ruvala.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SysSqlite.h"
+
+namespace verimek {
+
+class TLineReader;
+
+/// Where a worker's job runs and how it reaches the user-interface thread.
+class TWorkerHost {
+ public:
+  virtual ~TWorkerHost() = default;
+  /// Runs job on a thread of its own. A host without threads may run it before returning.
+  virtual void StartThread(std::function<void()> job) = 0;
+  /// Runs step on the user-interface thread and returns once it has run.
+  virtual void RunOnUiThread(const std::function<void()>& step) = 0;
+};
+
+/// Plain calls: the job runs inside StartThread, the steps on the job's own thread.
+class TDirectWorkerHost final : public TWorkerHost {
+ public:
+  void StartThread(std::function<void()> job) override { job(); }
+  void RunOnUiThread(const std::function<void()>& step) override { step(); }
+};
+
+/// How a worker gets its engine document and parser message; by class id unless replaced.
+struct TComponentFactory {
+  std::function<edicom::ComPtr<ruvala::IEdiDocument>()> CreateDocument;
+  std::function<edicom::ComPtr<kalvix::IEdiMessage>()> CreateMessage;
+  /// CoCreateInstance of EdiDocument and EdiMessage; a failure raises with the error text.
+  static TComponentFactory ByClassId();
+};
+
+/// Raises with the call's error information (or the result code) when hr is a failure.
+void CheckHr(edicom::HRESULT hr, const char* call);
+
+/// Days since 30 December 1899 of the local date today, without time.
+edicom::DATE TodayDate();
+/// The date of "YYYY-MM-DD"; false when it is not a valid date.
+bool ParseIsoDate(const std::string& text, edicom::DATE& date);
+
+class TWorker {
+ public:
+  /// Creates the engine document and the parser message on the calling thread.
+  TWorker(TWorkerHost& AHost, const TComponentFactory& AFactory);
+  virtual ~TWorker();
+  TWorker(const TWorker&) = delete;
+  TWorker& operator=(const TWorker&) = delete;
+
+  /// Starts the job. Set the handlers before: they may run before Start returns. With
+  /// FreeOnTerminate the worker deletes itself right after OnTerminate has run.
+  void Start();
+
+  bool FreeOnTerminate = false;
+  /// Runs on the user-interface thread when the job has ended.
+  std::function<void(TWorker&)> OnTerminate;
+
+  const std::string& LastError() const { return FLastError; }
+  ruvala::IEdiDocument* EdiDocument() const { return FEdiDocument.Get(); }
+  kalvix::IEdiMessage* EdiMessage() const { return FEdiMessage.Get(); }
+
+ protected:
+  /// Writes "Execute()"; every job calls it first.
+  virtual void Execute();
+  void Synchronize(const std::function<void()>& step) { FHost.RunOnUiThread(step); }
+
+  std::string FLastError;
+
+ private:
+  void Run();
+
+  TWorkerHost& FHost;
+  edicom::ComPtr<ruvala::IEdiDocument> FEdiDocument;
+  edicom::ComPtr<kalvix::IEdiMessage> FEdiMessage;
+};
+
+/// Validates the edited message, unindented first.
+class TValidateMsgWorker : public TWorker {
+ public:
+  TValidateMsgWorker(TWorkerHost& AHost, const TComponentFactory& AFactory, const std::string& AnEdiMessage);
+  std::function<void(TWorker&)> OnValidateDone;
+  edicom::DATE MessageDate;
+
+ protected:
+  void Execute() override;
+
+ private:
+  std::string FEdiMessageText;
+};
+
+/// Parses the edited text as shown, for its syntax errors.
+class TValidateSyntaxWorker : public TWorker {
+ public:
+  TValidateSyntaxWorker(TWorkerHost& AHost, const TComponentFactory& AFactory, const std::string& AnEdiMessage);
+  std::function<void(TWorker&)> OnValidateDone;
+
+ protected:
+  void Execute() override;
+
+ private:
+  std::string FEdiMessageText;
+};
+
+/// Asks the engine for its referential at start-up.
+class TReferentialNameWorker : public TWorker {
+ public:
+  using TWorker::TWorker;
+  const std::string& ReferentialFilename() const { return FReferentialFilename; }
+
+ protected:
+  void Execute() override;
+
+ private:
+  std::string FReferentialFilename;
+};
+
+/// One finding as the engine reported it.
+struct TFinding {
+  std::int32_t SegmentNo = 0;
+  std::string SegmentKey;
+  std::string Code;
+  std::string Message;
+};
+
+/// Counts and findings of one validated message.
+struct TMessageFindings {
+  std::int32_t ErrorCount = 0;
+  std::int32_t WarningCount = 0;
+  std::vector<TFinding> Errors;
+  std::vector<TFinding> Warnings;
+};
+
+/// Settings made on the document before every validation.
+struct TValidationSettings {
+  edicom::DATE MessageDate = 0;
+  bool CheckFilter = true;
+  bool InterApplication = false;
+};
+
+/// Sets the settings, validates Text and reads the counts and every finding.
+TMessageFindings ValidateMessage(ruvala::IEdiDocument* doc, const TValidationSettings& settings,
+                                 const std::string& Text);
+
+/// One line as the engine saw it: the messages validated in order (Piece empty when the line
+/// itself is the message) and the failure that ended the line, if any.
+struct TLineOutcome {
+  struct TMessage {
+    std::string Piece;
+    bool IsPiece = false;
+    TMessageFindings Findings;
+  };
+  std::vector<TMessage> Messages;
+  bool Failed = false;
+  std::string Error;
+};
+
+/// Validates a line as ValidateLine does, calling onMessage after each message; an exception
+/// of onMessage ends the line. Used by the file worker and by validation in other processes.
+void ValidateLineMessages(ruvala::IEdiDocument* doc, const TValidationSettings& settings, const std::string& Line,
+                          const std::function<void(int XehId, const std::string* Piece,
+                                                   const TMessageFindings& findings)>& onMessage);
+
+/// Supplies line outcomes validated elsewhere, in input order, reading ahead in reader.
+class TLineSource {
+ public:
+  virtual ~TLineSource() = default;
+  virtual void Begin(TLineReader& reader, std::size_t count) = 0;
+  /// The next line and its outcome; false when there is none.
+  virtual bool Next(std::string& line, TLineOutcome& outcome) = 0;
+};
+
+/// Validates every line of a file into a results database.
+class TValidateFileWorker : public TWorker {
+ public:
+  using TDatabaseFactory = std::function<std::unique_ptr<TDatabase>(const std::string& name)>;
+  using TWorkerProgressEvent =
+      std::function<void(TWorker& Sender, const std::string& Msg, int Min, int Max, int Pos)>;
+  using TWorkerErrorEvent = std::function<void(TWorker& Sender, const std::string& Msg, bool& Cancel)>;
+
+  TValidateFileWorker(TWorkerHost& AHost, const TComponentFactory& AFactory, const std::string& AFilename,
+                      const std::string& ADBName);
+  ~TValidateFileWorker() override;
+
+  TWorkerProgressEvent OnProgress;
+  TWorkerErrorEvent OnError;
+  TValidationSettings Settings;
+  /// Opens the results database; a plain TDatabase with creation allowed unless replaced.
+  TDatabaseFactory DatabaseFactory;
+  /// Lines validated elsewhere (other processes); the worker's own document when null.
+  TLineSource* LineSource = nullptr;
+
+ protected:
+  void Execute() override;
+  void CreateDB();
+  void ValidateLine(const std::string& Line);
+  void SaveMessageResult(const std::string& Line, int XehId, const std::string* Piece,
+                         const TMessageFindings& findings);
+  void SaveLineOutcome(const std::string& Line, const TLineOutcome& outcome);
+  void DoProgress();
+  void DoError();
+
+  std::string FFilename;
+  std::string FDbName;
+  std::unique_ptr<TDatabase> FDatabase;
+  std::string FErrorMsg;
+  bool FCancel = false;
+  std::string FProgressMsg;
+  std::int32_t FProgressMin = 0, FProgressMax = 0, FProgressPos = 0;
+};
+
+}  // namespace verimek

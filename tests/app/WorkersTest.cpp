@@ -1,0 +1,512 @@
+// The workers against a stand-in engine: rows written per message, progress and error order,
+// cancellation, unreadable input, engine failures and a database that fails on the Nth statement.
+#include "evWorkers.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "FakeEngine.h"
+#include "LineReader.h"
+#include "Platform.h"
+#include "SysSqlite.h"
+
+using namespace verimek;
+
+namespace {
+
+std::string WriteTemp(const std::string& bytes) {
+  std::string name = common::TempFolder() + "verimek-test-XXXXXX";
+  int fd = mkstemp(name.data());
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(fd);
+  return name;
+}
+
+// Fails the Nth statement (1-based, counting BEGIN, COMMIT and every insert) as a full disk would.
+class TFailingDatabase : public TDatabase {
+ public:
+  TFailingDatabase(const std::string& name, int failAt) : TDatabase(name, true), FFailAt(failAt) {}
+  void ExecSql(const std::string& sql, bool check) override {
+    Count();
+    TDatabase::ExecSql(sql, check);
+  }
+  void ExecParams(const std::string& sql, const std::vector<TSqlValue>& p, bool check) override {
+    Count();
+    TDatabase::ExecParams(sql, p, check);
+  }
+  int FCount = 0;
+
+ private:
+  void Count() {
+    if (++FCount == FFailAt) throw ESqliteError("database or disk is full");
+  }
+  int FFailAt;
+};
+
+struct TRun {
+  std::vector<std::string> Progress;  // "Msg|Min|Max|Pos"
+  std::vector<std::string> Errors;
+  std::vector<std::string> Order;  // "progress", "error", "done"
+  std::string LastError;
+  bool Done = false;
+};
+
+class FileWorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { FDbName = NewTempDbFileName(); }
+  void TearDown() override {
+    for (const std::string& f : FFiles) std::remove(f.c_str());
+    for (const char* ext : {"", "-wal", "-shm"}) std::remove((FDbName + ext).c_str());
+  }
+
+  TComponentFactory Factory() {
+    TComponentFactory f;
+    f.CreateDocument = [this] { return fake::NewDocument(&FLog); };
+    f.CreateMessage = [this] { return fake::NewMessage(&FLog); };
+    return f;
+  }
+
+  // Runs a file worker over `content` with plain calls; cancelAt = 1-based error to answer No.
+  TRun Run(const std::string& content, int cancelAt = 0, int failStatement = 0, const std::string* path = nullptr) {
+    std::string input = path ? *path : WriteTemp(content);
+    for (const char* ext : {"", "-wal", "-shm"}) std::remove((FDbName + ext).c_str());
+    if (!path) FFiles.push_back(input);
+    TRun run;
+    auto* worker = new TValidateFileWorker(FHost, Factory(), input, FDbName);
+    worker->Settings.MessageDate = 45838;
+    if (failStatement)
+      worker->DatabaseFactory = [failStatement](const std::string& n) {
+        return std::make_unique<TFailingDatabase>(n, failStatement);
+      };
+    worker->FreeOnTerminate = true;
+    worker->OnProgress = [&](TWorker&, const std::string& msg, int mn, int mx, int pos) {
+      run.Order.push_back("progress");
+      run.Progress.push_back(msg + "|" + std::to_string(mn) + "|" + std::to_string(mx) + "|" + std::to_string(pos));
+    };
+    worker->OnError = [&](TWorker&, const std::string& msg, bool& cancel) {
+      run.Order.push_back("error");
+      run.Errors.push_back(msg);
+      EXPECT_FALSE(cancel);
+      cancel = static_cast<int>(run.Errors.size()) == cancelAt;
+    };
+    worker->OnTerminate = [&](TWorker& w) {
+      run.Order.push_back("done");
+      run.LastError = w.LastError();
+      run.Done = true;
+    };
+    worker->Start();
+    EXPECT_TRUE(run.Done);
+    return run;
+  }
+
+  std::unique_ptr<TDatabase> Db() { return std::make_unique<TDatabase>(FDbName, false); }
+
+  // Every stored message is whole: one Data row, and as many Errors/Warnings rows as its counts.
+  void ExpectWholeMessages(TDatabase& db) {
+    auto m = db.GetTable("select * from Messages");
+    for (; !m.get()->Eof(); m->Next()) {
+      std::string id = m->AsString("Id");
+      EXPECT_EQ(db.GetTableValue("select count(*) from Data where MessageId = " + id), 1) << id;
+      EXPECT_EQ(db.GetTableValue("select count(*) from Errors where MessageId = " + id), m->AsInteger("ErrorCount"));
+      EXPECT_EQ(db.GetTableValue("select count(*) from Warnings where MessageId = " + id),
+                m->AsInteger("WarningCount"));
+    }
+    EXPECT_EQ(db.GetTableValue("select count(*) from Data where MessageId not in (select Id from Messages)"), 0);
+  }
+
+  TDirectWorkerHost FHost;
+  fake::TFakeLog FLog;
+  std::string FDbName;
+  std::vector<std::string> FFiles;
+};
+
+const std::string kOne = "XGH+1+0039+104512+002'XEH+90+1+0201+1++10'DTM+006'XET+90'XGT+1'";
+const std::string kWithFindings =
+    "XGH+1+12+104512+002'XEH+90+1+0201+1++10'FAKE+E+E0009+5+ATT?+A020+It?'s \"77\"'"
+    "FAKE+W+W0001+2+XEH+Obsolete'FAKE+E+E0017+3+DTM?+006+Bad date'XET+90'XGT+1'";
+const std::string kThree =
+    "XGH+1+0039:S+104512:R'XEH+01+2+0002+1++10'IPD+A532'XET+01'"
+    "XEH+03+1+0010+1++20'FAKE+W+W0004+3+DTM?+006+Empty'XET+03'XEH+07+1+0031+1'XET+07'XGT+1'";
+
+TEST_F(FileWorkerTest, OneRowSetPerLine) {
+  TRun run = Run(kOne + "\r\n" + kWithFindings + "\n");
+  EXPECT_EQ(run.LastError, "");
+  EXPECT_TRUE(run.Errors.empty());
+  auto db = Db();
+  auto m = db->GetTable("select * from Messages order by Id");
+  ASSERT_EQ(m->RowCount(), 2u);
+  EXPECT_EQ(m->AsInteger("XehId"), 1);
+  EXPECT_EQ(m->AsString("X921"), "0039");
+  EXPECT_EQ(m->AsString("X923"), "104512");
+  EXPECT_EQ(m->AsString("X925"), "002");
+  EXPECT_EQ(m->AsInteger("X912"), 201);
+  EXPECT_EQ(m->AsString("X912"), "201");  // stored as a number
+  EXPECT_EQ(m->AsString("X916"), "10");
+  EXPECT_EQ(m->AsInteger("ErrorCount"), 0);
+  m->Next();
+  EXPECT_EQ(m->AsString("X921"), "0012");  // padded to four
+  EXPECT_EQ(m->AsInteger("ErrorCount"), 2);
+  EXPECT_EQ(m->AsInteger("WarningCount"), 1);
+
+  auto body = db->GetTable("select body from data where MessageId = %s and xehid = %s", {"2", "1"});
+  ASSERT_EQ(body->RowCount(), 1u);
+  EXPECT_EQ(DecodeAndDecompress(body->AsString("Body")), kWithFindings);
+
+  auto e = db->GetTable("select * from Errors where MessageId = %s and xehid = %s", {"2", "1"});
+  ASSERT_EQ(e->RowCount(), 2u);
+  EXPECT_EQ(e->AsInteger("SegmentNo"), 5);
+  EXPECT_EQ(e->AsString("SegmentKey"), "ATT+A020");
+  EXPECT_EQ(e->AsString("ErrorCode"), "E0009");
+  EXPECT_EQ(e->AsString("ErrorMessage"), "It's \"77\"");  // quotes intact
+  auto w = db->GetTable("select * from Warnings");
+  ASSERT_EQ(w->RowCount(), 1u);
+  EXPECT_EQ(w->AsString("WarningCode"), "W0001");
+  EXPECT_EQ(w->AsString("WarningMessage"), "Obsolete");
+  ExpectWholeMessages(*db);
+
+  // Settings before every line, the date as given.
+  ASSERT_EQ(FLog.Dates.size(), 2u);
+  EXPECT_EQ(FLog.Dates[0], 45838);
+  EXPECT_EQ(FLog.Filters, (std::vector<bool>{true, true}));
+  EXPECT_EQ(FLog.InterApps, (std::vector<bool>{false, false}));
+}
+
+TEST_F(FileWorkerTest, LineWithoutFourthElementIsSplit) {
+  TRun run = Run(kThree);
+  EXPECT_EQ(run.LastError, "");
+  auto db = Db();
+  auto m = db->GetTable("select * from Messages order by Id");
+  ASSERT_EQ(m->RowCount(), 3u);
+  const std::pair<int, int> x912x916[] = {{2, 10}, {10, 20}, {31, 0}};
+  for (int k = 0; k < 3; ++k, m->Next()) {
+    EXPECT_EQ(m->AsInteger("XehId"), k + 1);
+    EXPECT_EQ(m->AsString("X921"), "0039");
+    EXPECT_EQ(m->AsString("X923"), "104512");
+    EXPECT_EQ(m->AsString("X925"), "");
+    EXPECT_EQ(m->AsInteger("X912"), x912x916[k].first);
+    EXPECT_EQ(m->AsInteger("X916"), x912x916[k].second);
+  }
+  ASSERT_EQ(FLog.Validated.size(), 3u);
+  EXPECT_EQ(FLog.Validated[1], "XGH+1+0039:S+104512:R'XEH+03+1+0010+1++20'FAKE+W+W0004+3+DTM?+006+Empty'XET+03'XGT+1'");
+  auto body = db->GetTable("select body from data where MessageId = %s and xehid = %s", {"2", "2"});
+  ASSERT_EQ(body->RowCount(), 1u);
+  EXPECT_EQ(DecodeAndDecompress(body->AsString("body")), FLog.Validated[1]);
+  EXPECT_EQ(db->GetTableValue("select XehId from Warnings"), 2);
+  ExpectWholeMessages(*db);
+}
+
+TEST_F(FileWorkerTest, PaddingOfSenderCode) {
+  const std::pair<const char*, const char*> cases[] = {{"12", "0012"}, {"123456", "123456"}, {"", "0000"},
+                                                       {"1234", "1234"}};
+  std::string file;
+  for (const auto& [code, stored] : cases)
+    file += std::string("XGH+1+") + code + "+104512+002'XEH+90+1+0201'XET+90'XGT+1'\n";
+  Run(file);
+  auto m = Db()->GetTable("select X921 from Messages order by Id");
+  for (const auto& [code, stored] : cases) {
+    EXPECT_EQ(m->AsString("X921"), stored) << code;
+    m->Next();
+  }
+}
+
+TEST_F(FileWorkerTest, ProgressReportsInOrder) {
+  TRun run = Run(kOne + "\n" + kOne + "\n" + kOne);
+  const std::vector<std::string> expected = {
+      "Loading file...|0|0|0",
+      "Validation in progress...|0|3|0",
+      "Validation in progress...1/3...|0|3|0",
+      "Validation in progress...2/3...|0|3|1",
+      "Validation in progress...3/3...|0|3|2",
+  };
+  EXPECT_EQ(run.Progress, expected);
+  EXPECT_EQ(run.Order.back(), "done");
+}
+
+TEST_F(FileWorkerTest, LineErrorsAndTheirTexts) {
+  const std::string lines[] = {
+      "",                                                    // empty line
+      "XEH+01'XET+01'",                                      // no XGH
+      "XGH+1+0039+104512'",                                  // no XEH
+      "XGH+1+0039+104512'XEH+01+1+2'XET+01'",                // no XGT
+      "XGH+1+0039+104512'XEH+01+1+2'A'XGT+1'",               // no XET
+      "XGH+1+0039+104512+002'XEH+90+1+02A1'XET+90'XGT+1'",   // X912 not a number
+      "XGH+1+0039+104512+002'XEH+90+1+0201'BOOM'XET+90'XGT+1'",  // engine failure
+      "\x01\xFF\xFE binary \x00 garbage",
+  };
+  std::string file = kOne + "\n";
+  for (const std::string& l : lines) file += l + "\n";
+  file.insert(file.size() - 1, std::string(1, '\0'));  // a NUL byte in the last line
+  file += kOne + "\n";
+  TRun run = Run(file);
+  EXPECT_EQ(run.LastError, "");
+  const std::vector<std::string> expected = {
+      "GetExchangeType failed (Missing XGH)",
+      "GetExchangeType failed (Missing XGH)",
+      "GetExchangeType failed (Missing XEH)",
+      "Decompose failed (Missing XGT)",
+      "Decompose failed (Missing XET)",
+      "SaveMessageResult failed (X912 \"02A1\" is not a number)",
+      "engine down",
+      "GetExchangeType failed (Missing XGH)",
+  };
+  EXPECT_EQ(run.Errors, expected);
+  auto db = Db();
+  EXPECT_EQ(db->GetTableValue("select count(*) from Messages"), 2);
+  ExpectWholeMessages(*db);
+}
+
+TEST_F(FileWorkerTest, AnsweringNoStopsTheRun) {
+  // Line 2 holds three messages, the second of which fails in the engine.
+  const std::string split = "XGH+1+0039+104512'XEH+01+1+1'XET+01'XEH+02+1+2'BOOM'XET+02'XEH+03+1+3'XET+03'XGT+1'";
+  TRun run = Run(kOne + "\n" + split + "\n" + kOne + "\n");
+  EXPECT_EQ(run.Errors, (std::vector<std::string>{"engine down"}));
+  run = Run(kOne + "\n" + split + "\n" + kOne + "\n", 1);
+  EXPECT_EQ(run.LastError, "");  // a cancelled run ends normally
+  EXPECT_EQ(run.Order.back(), "done");
+  EXPECT_EQ(run.Order[run.Order.size() - 2], "error");  // no progress after the No
+  auto db = Db();
+  auto m = db->GetTable("select XehId, X912 from Messages order by Id");
+  ASSERT_EQ(m->RowCount(), 2u);  // line 1, and the first message of line 2
+  m->Next();
+  EXPECT_EQ(m->AsInteger("XehId"), 1);
+  EXPECT_EQ(m->AsInteger("X912"), 1);
+}
+
+TEST_F(FileWorkerTest, UnreadableFileLeavesEmptySchema) {
+  const std::string missing = common::TempFolder() + "verimek-no-such-file.txt";
+  TRun run = Run("", 0, 0, &missing);
+  EXPECT_EQ(run.LastError, "Cannot open file \"" + missing + "\" (No such file or directory)");
+  EXPECT_EQ(run.Progress, (std::vector<std::string>{"Loading file...|0|0|0"}));
+  auto db = Db();
+  EXPECT_EQ(db->GetTableValue("select count(*) from sqlite_master where type = 'table' and name = 'Messages'"), 1);
+  EXPECT_EQ(db->GetTableValue("Select count(*) from Messages"), 0);
+}
+
+TEST_F(FileWorkerTest, EmptyFileGivesNoRows) {
+  TRun run = Run("");
+  EXPECT_EQ(run.LastError, "");
+  EXPECT_TRUE(run.Errors.empty());
+  EXPECT_EQ(run.Progress.back(), "Validation in progress...|0|0|0");
+  EXPECT_EQ(Db()->GetTableValue("Select count(*) from Messages"), 0);
+}
+
+TEST_F(FileWorkerTest, CreateDbFailure) {
+  FDbName = "/nonexistent-dir/results.db";
+  TRun run = Run(kOne);
+  EXPECT_EQ(run.LastError.rfind("CreateDB failed (Failed to open database \"/nonexistent-dir/results.db\" : ", 0), 0u)
+      << run.LastError;
+  EXPECT_TRUE(run.Progress.empty());
+}
+
+// Every statement of a run fails once in turn: the failing message leaves no row, every other
+// message is stored whole, and the run goes on.
+TEST_F(FileWorkerTest, FailingStatementRollsBackOnlyItsMessage) {
+  const std::string file = kOne + "\n" + kWithFindings + "\n" + kThree + "\n";
+  // Statements: 2 pragmas + 7 schema, then per message BEGIN, Messages, Data, findings, COMMIT.
+  const int schema = 9;
+  const int perMessage[] = {4, 7, 4, 5, 4};
+  int total = schema;
+  for (int n : perMessage) total += n;
+  for (int failAt = 1; failAt <= total + 1; ++failAt) {
+    SCOPED_TRACE(failAt);
+    TRun run = Run(file, 0, failAt);
+    if (failAt <= schema) {
+      EXPECT_EQ(run.LastError, "CreateDB failed (database or disk is full)");
+      continue;
+    }
+    auto db = Db();
+    ExpectWholeMessages(*db);
+    EXPECT_EQ(run.LastError, "");
+    const std::int64_t stored = db->GetTableValue("select count(*) from Messages");
+    if (failAt == total + 1) {
+      EXPECT_TRUE(run.Errors.empty());
+      EXPECT_EQ(stored, 5);
+      continue;
+    }
+    EXPECT_EQ(run.Errors, (std::vector<std::string>{"database or disk is full"}));
+    // The failing message is lost; in the split line the messages after it are too.
+    int at = failAt - schema, msg = 0;
+    while (at > perMessage[msg]) at -= perMessage[msg++];
+    const int expectedStored = msg < 2 ? 4 : msg;
+    EXPECT_EQ(stored, expectedStored);
+    // The rollback also takes back the id counter: ids stay 1..stored.
+    EXPECT_EQ(db->GetTableValue("select max(Id) from Messages"), expectedStored);
+  }
+}
+
+TEST_F(FileWorkerTest, EncodingsAndLineEnds) {
+  // UTF-16 LE with a mark, CR-only line ends.
+  std::u16string text = u"XGH+1+0039+104512+002'XEH+90+1+0201'NME+Ren\u00e9'XET+90'XGT+1'\rXGH+1+0040+1+002'"
+                        u"XEH+90+1+0201'XET+90'XGT+1'\r";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : text) bytes += static_cast<char>(c & 0xFF), bytes += static_cast<char>(c >> 8);
+  TRun run = Run(bytes);
+  EXPECT_TRUE(run.Errors.empty()) << run.Errors[0];
+  ASSERT_EQ(FLog.Validated.size(), 2u);
+  EXPECT_EQ(FLog.Validated[0], "XGH+1+0039+104512+002'XEH+90+1+0201'NME+Ren\xC3\xA9'XET+90'XGT+1'");
+  auto body = Db()->GetTable("select body from data where MessageId = %s and xehid = %s", {"1", "1"});
+  EXPECT_EQ(DecodeAndDecompress(body->AsString("Body")), FLog.Validated[0]);
+
+  // No mark: valid UTF-8 stays UTF-8, anything else is the single-byte code page.
+  FLog.Validated.clear();
+  Run("XGH+1+1+1+1'XEH+1+1+1'NME+Ren\xC3\xA9'XET+1'XGT+1'\r\n");
+  Run("XGH+1+1+1+1'XEH+1+1+1'NME+Ren\xE9 \x80'XET+1'XGT+1'\r\n");
+  ASSERT_EQ(FLog.Validated.size(), 2u);
+  EXPECT_EQ(FLog.Validated[0], "XGH+1+1+1+1'XEH+1+1+1'NME+Ren\xC3\xA9'XET+1'XGT+1'");
+  EXPECT_EQ(FLog.Validated[1], "XGH+1+1+1+1'XEH+1+1+1'NME+Ren\xC3\xA9 \xE2\x82\xAC'XET+1'XGT+1'");
+}
+
+TEST(LineReaderTest, CountsAndStreamsLines) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"", {}},
+      {"\n", {""}},
+      {"a", {"a"}},
+      {"a\r\nb", {"a", "b"}},
+      {"a\r\n\r\nb\n", {"a", "", "b"}},
+      {"a\r\rb\r", {"a", "", "b"}},
+      {"\xEF\xBB\xBF" "a\nb", {"a", "b"}},
+      {std::string("\xFE\xFF\0a\0\n\0b", 8), {"a", "b"}},
+  };
+  for (const auto& [bytes, lines] : cases) {
+    std::string name = WriteTemp(bytes);
+    TLineReader r(name);
+    EXPECT_EQ(r.CountLines(), lines.size());
+    std::vector<std::string> got;
+    for (std::string l; r.ReadLine(l);) got.push_back(l);
+    EXPECT_EQ(got, lines);
+    std::remove(name.c_str());
+  }
+}
+
+TEST(LineReaderTest, LongLineAcrossBuffers) {
+  // A CR LF split over the buffer boundary, and a line longer than the buffer.
+  std::string big(65535, 'x');
+  std::string name = WriteTemp(big + "\r\n" + std::string(200000, 'y') + "\n");
+  TLineReader r(name);
+  EXPECT_EQ(r.CountLines(), 2u);
+  std::string l;
+  ASSERT_TRUE(r.ReadLine(l));
+  EXPECT_EQ(l, big);
+  ASSERT_TRUE(r.ReadLine(l));
+  EXPECT_EQ(l.size(), 200000u);
+  EXPECT_FALSE(r.ReadLine(l));
+  std::remove(name.c_str());
+}
+
+// A host with a real worker thread: steps are queued to the test's thread, which runs them
+// while the worker waits, as an event loop does.
+class TQueuedHost : public TWorkerHost {
+ public:
+  void StartThread(std::function<void()> job) override { FThread = std::thread(std::move(job)); }
+  void RunOnUiThread(const std::function<void()>& step) override {
+    std::unique_lock<std::mutex> lock(FMutex);
+    bool done = false;
+    FQueue.push_back([&] {
+      step();
+      done = true;
+    });
+    FCond.notify_all();
+    FCond.wait(lock, [&] { return done; });
+  }
+  // Runs queued steps until `finished` holds.
+  void Loop(const bool& finished) {
+    std::unique_lock<std::mutex> lock(FMutex);
+    while (!finished) {
+      FCond.wait(lock, [&] { return !FQueue.empty(); });
+      auto step = std::move(FQueue.front());
+      FQueue.pop_front();
+      uiThread = std::this_thread::get_id();
+      step();
+      FCond.notify_all();
+    }
+  }
+  ~TQueuedHost() override {
+    if (FThread.joinable()) FThread.join();
+  }
+  std::thread::id uiThread;
+
+ private:
+  std::thread FThread;
+  std::mutex FMutex;
+  std::condition_variable FCond;
+  std::deque<std::function<void()>> FQueue;
+};
+
+TEST(WorkerThreadTest, CallbacksRunOnTheUiThreadAndWorkerFreesItself) {
+  fake::TFakeLog log;
+  TComponentFactory f;
+  f.CreateDocument = [&] { return fake::NewDocument(&log); };
+  f.CreateMessage = [&] { return fake::NewMessage(&log); };
+  TQueuedHost host;
+  const auto me = std::this_thread::get_id();
+  std::vector<std::string> order;
+  bool finished = false;
+  auto* w = new TValidateMsgWorker(host, f, "XGH+1+0039+104512'\r\n    XEH+01'\r\n    XET+01'\r\nXGT+1'");
+  w->FreeOnTerminate = true;
+  w->OnValidateDone = [&](TWorker& sender) {
+    EXPECT_EQ(std::this_thread::get_id(), me);
+    std::int32_t n = -1;
+    sender.EdiDocument()->get_ErrorCount(&n);
+    order.push_back("done " + std::to_string(n));
+  };
+  w->OnTerminate = [&](TWorker& sender) {
+    EXPECT_EQ(std::this_thread::get_id(), me);
+    order.push_back("terminate " + sender.LastError());
+    finished = true;
+  };
+  w->Start();
+  host.Loop(finished);
+  EXPECT_EQ(order, (std::vector<std::string>{"done 0", "terminate "}));
+  ASSERT_EQ(log.Validated.size(), 1u);
+  EXPECT_EQ(log.Validated[0], "XGH+1+0039+104512'XEH+01'XET+01'XGT+1'");  // unindented
+}
+
+TEST(WorkerThreadTest, SyntaxAndReferentialWorkers) {
+  fake::TFakeLog log;
+  TComponentFactory f;
+  f.CreateDocument = [&] { return fake::NewDocument(&log); };
+  f.CreateMessage = [&] { return fake::NewMessage(&log); };
+  TDirectWorkerHost host;
+  const std::string shown = "XGH+1'\r\n    XEH+01'";
+  TValidateSyntaxWorker syntax(host, f, shown);
+  bool called = false;
+  syntax.OnValidateDone = [&](TWorker&) { called = true; };
+  syntax.Start();
+  EXPECT_TRUE(called);
+  EXPECT_EQ(log.InputStream, shown);  // parsed as shown, not unindented
+  EXPECT_EQ(log.Documents, 1);        // every worker gets both objects
+
+  TReferentialNameWorker ref(host, f);
+  ref.Start();
+  EXPECT_EQ(ref.LastError(), "");
+  EXPECT_EQ(ref.ReferentialFilename(), "/srv/ref/Referentiel.mdb");
+
+  // An engine failure ends the job with LastError and no done callback.
+  TValidateMsgWorker failing(host, f, "XGH+1'BOOM'");
+  called = false;
+  failing.OnValidateDone = [&](TWorker&) { called = true; };
+  failing.Start();
+  EXPECT_FALSE(called);
+  EXPECT_EQ(failing.LastError(), "engine down");
+}
+
+TEST(DateTest, IsoDates) {
+  edicom::DATE d = 0;
+  ASSERT_TRUE(ParseIsoDate("2025-06-30", d));
+  EXPECT_EQ(d, 45838);
+  ASSERT_TRUE(ParseIsoDate("1899-12-30", d));
+  EXPECT_EQ(d, 0);
+  ASSERT_TRUE(ParseIsoDate("2024-02-29", d));
+  for (const char* bad : {"2025-02-29", "2025-13-01", "2025-6-30", "2025-06-31", "20250630", "2025-06-30x", ""})
+    EXPECT_FALSE(ParseIsoDate(bad, d)) << bad;
+  EXPECT_GT(TodayDate(), 45000);
+}
+
+}  // namespace
