@@ -13,5 +13,7 @@ int CmdUnregister(const Args& args);
 int CmdIndent(const Args& args);
 int CmdUnindent(const Args& args);
 int CmdSplit(const Args& args);
+int CmdValidate(const Args& args);
+int CmdResults(const Args& args);
 
 }  // namespace cli

@@ -22,6 +22,11 @@ const Command kCommands[] = {
     {"indent", cli::CmdIndent, "indent FILE                print the file's interchange indented"},
     {"unindent", cli::CmdUnindent, "unindent FILE              print it on one line"},
     {"split", cli::CmdSplit, "split FILE                 print each line's interchanges, one per message"},
+    {"validate", cli::CmdValidate,
+     "validate FILE [--db PATH] [--keepdb] [--jobs N] [--json] [--stop-on-error] [--message-date YYYY-MM-DD]\n"
+     "                             validate every line into a results database and print its summary"},
+    {"results", cli::CmdResults, "results DB [--message ID] [--json]\n"
+     "                             print the summary of a results database, or one message"},
 };
 
 void Usage(FILE* out) {

@@ -63,7 +63,7 @@ class TFakeDocument final : public DispatchObject<TFakeDocument, ruvala::IEdiDoc
     n = 0;
     return nullptr;
   }
-  explicit TFakeDocument(TFakeLog* log) : FLog(log) {
+  explicit TFakeDocument(TFakeLog* log = nullptr) : FLog(log) {
     if (FLog) ++FLog->Documents;
   }
 
@@ -123,7 +123,7 @@ class TFakeDocument final : public DispatchObject<TFakeDocument, ruvala::IEdiDoc
     *w = new TFakeWarning(FWarnings[i]);
     return S_OK;
   }
-  HRESULT get_ErrorCodeList(BSTR* l) override { return *l = Alloc("E0001=Exception %s,\"E0002=A, b\""), S_OK; }
+  HRESULT get_ErrorCodeList(BSTR* l) override { return *l = Alloc("\"E0001=Exception %s\",\"E0002=A, b\""), S_OK; }
   HRESULT get_WarningCodeList(BSTR* l) override { return *l = Alloc("W0001=Obsolete"), S_OK; }
   HRESULT get_ReferentialVersion(BSTR*) override { return E_NOTIMPL; }
   HRESULT get_ReferentialFilename(BSTR* f) override { return *f = Alloc("/srv/ref/Referentiel.mdb"), S_OK; }
@@ -140,7 +140,7 @@ class TFakeMessage final : public DispatchObject<TFakeMessage, kalvix::IEdiMessa
     n = 0;
     return nullptr;
   }
-  explicit TFakeMessage(TFakeLog* log) : FLog(log) {}
+  explicit TFakeMessage(TFakeLog* log = nullptr) : FLog(log) {}
   HRESULT put_InputStream(BSTR t) override {
     if (FLog) FLog->InputStream = Utf16ToUtf8(std::u16string_view(t, SysStringLen(t)));
     return S_OK;
@@ -169,6 +169,22 @@ ComPtr<ruvala::IEdiDocument> NewDocument(TFakeLog* log) {
 }
 ComPtr<kalvix::IEdiMessage> NewMessage(TFakeLog* log) {
   return ComPtr<kalvix::IEdiMessage>::Attach(new TFakeMessage(log));
+}
+
+template <class T>
+static HRESULT Factory(const IID& iid, void** ppv) {
+  auto* f = new ClassFactory<T>();
+  HRESULT hr = f->QueryInterface(iid, ppv);
+  f->Release();
+  return hr;
+}
+
+HRESULT GetClassObject(const CLSID& clsid, const IID& iid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  if (clsid == ruvala::CLSID_EdiDocument) return Factory<TFakeDocument>(iid, ppv);
+  if (clsid == kalvix::CLSID_EdiMessage) return Factory<TFakeMessage>(iid, ppv);
+  return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 }  // namespace fake

@@ -29,5 +29,7 @@ struct TFakeLog {
 
 edicom::ComPtr<ruvala::IEdiDocument> NewDocument(TFakeLog* log);
 edicom::ComPtr<kalvix::IEdiMessage> NewMessage(TFakeLog* log);
+// Class objects of the fake document and message, for the fake component server.
+edicom::HRESULT GetClassObject(const edicom::CLSID& clsid, const edicom::IID& iid, void** ppv);
 
 }  // namespace fake
