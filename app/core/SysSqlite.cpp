@@ -217,14 +217,35 @@ std::string NewTempDbFileName() {
 
 static const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+namespace {
+
+// One deflate state per thread, reset for every message: setting one up costs more than
+// compressing a typical message.
+struct Deflater {
+  Deflater() { FOk = deflateInit(&FStream, Z_DEFAULT_COMPRESSION) == Z_OK; }
+  ~Deflater() {
+    if (FOk) deflateEnd(&FStream);
+  }
+  z_stream FStream{};
+  bool FOk = false;
+};
+
+}  // namespace
+
 std::string CompressAndEncode(std::string_view text) {
-  const std::string bytes = common::Utf8ToAnsi(text);
-  uLongf zlen = compressBound(static_cast<uLong>(bytes.size()));
-  std::string z(zlen, '\0');
-  int rc = compress2(reinterpret_cast<Bytef*>(z.data()), &zlen, reinterpret_cast<const Bytef*>(bytes.data()),
-                     static_cast<uLong>(bytes.size()), Z_DEFAULT_COMPRESSION);
-  if (rc != Z_OK) throw ESqliteError(common::Fmt("CompressAndEncode failed (zlib %d)", rc));
-  z.resize(zlen);
+  std::string bytes = common::Utf8ToAnsi(text);
+  thread_local Deflater deflater;
+  if (!deflater.FOk) throw ESqliteError("CompressAndEncode failed (zlib)");
+  z_stream& zs = deflater.FStream;
+  deflateReset(&zs);
+  std::string z(deflateBound(&zs, static_cast<uLong>(bytes.size())), '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(bytes.data());
+  zs.avail_in = static_cast<uInt>(bytes.size());
+  zs.next_out = reinterpret_cast<Bytef*>(z.data());
+  zs.avail_out = static_cast<uInt>(z.size());
+  int rc = deflate(&zs, Z_FINISH);
+  if (rc != Z_STREAM_END) throw ESqliteError(common::Fmt("CompressAndEncode failed (zlib %d)", rc));
+  z.resize(z.size() - zs.avail_out);
   std::string out;
   const std::size_t chars = (z.size() + 2) / 3 * 4;
   out.reserve(chars + chars / 76 * 2);

@@ -309,8 +309,8 @@ TEST_F(FileWorkerTest, CreateDbFailure) {
 // message is stored whole, and the run goes on.
 TEST_F(FileWorkerTest, FailingStatementRollsBackOnlyItsMessage) {
   const std::string file = kOne + "\n" + kWithFindings + "\n" + kThree + "\n";
-  // Statements: 2 pragmas + 7 schema, then per message BEGIN, Messages, Data, findings, COMMIT.
-  const int schema = 9;
+  // Statements: 3 pragmas + 7 schema, then per message BEGIN, Messages, Data, findings, COMMIT.
+  const int schema = 10;
   const int perMessage[] = {4, 7, 4, 5, 4};
   int total = schema;
   for (int n : perMessage) total += n;
