@@ -236,7 +236,7 @@ TEST_F(TraceFileTest, DefaultOutputDirFallsBackToTmp) {
 // Two processes append to one file at once; every line must come out whole.
 TEST_F(TraceFileTest, TwoProcessesNeverTearALine) {
   const int kLines = 300;
-  const std::string pad(3000, 'x');  // longer than a pipe buffer page, so a torn write would show
+  const std::string pad(3000, 'x');  // long lines: a line written in pieces would show
   auto writeAll = [&](const char* who) {
     TTextFile f;
     f.SetModuleName("libruvala.so");
