@@ -1,14 +1,13 @@
 // verimek-cli: the desktop program's jobs from a terminal or a batch.
 #include <edicom/EdiCom.h>
 
-#include "SysTrace.h"
-
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
+#include "SysTrace.h"
 
 namespace {
 

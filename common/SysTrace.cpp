@@ -8,16 +8,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <pugixml.hpp>
-
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <pugixml.hpp>
 #include <stdexcept>
 
 #include "SysTraceFiles.h"
@@ -67,12 +66,18 @@ std::string Pad(int v, int width) {
 
 const char* TraceTypeName(TTraceType t) {
   switch (t) {
-    case ttUnknown: return "";
-    case ttReporting: return "Reporting";
-    case ttInformation: return "Information";
-    case ttWarning: return "Warning";
-    case ttError: return "Error";
-    case ttDebug: return "Debug";
+    case ttUnknown:
+      return "";
+    case ttReporting:
+      return "Reporting";
+    case ttInformation:
+      return "Information";
+    case ttWarning:
+      return "Warning";
+    case ttError:
+      return "Error";
+    case ttDebug:
+      return "Debug";
   }
   return "";
 }
@@ -123,18 +128,28 @@ std::string FormatDateTime(std::string_view format, const TLocalTime& t) {
     char field = (u == 'M' && last == 'H') ? 'N' : u;
     switch (field) {
       case 'Y':
-        if (n == 2) out += Pad(t.Year % 100, 2);
-        else if (n == 4) out += Pad(t.Year, 4);
-        else throw invalid();
+        if (n == 2)
+          out += Pad(t.Year % 100, 2);
+        else if (n == 4)
+          out += Pad(t.Year, 4);
+        else
+          throw invalid();
         break;
       case 'Z':
-        if (n == 1) out += std::to_string(t.MSec);
-        else if (n == 3) out += Pad(t.MSec, 3);
-        else throw invalid();
+        if (n == 1)
+          out += std::to_string(t.MSec);
+        else if (n == 3)
+          out += Pad(t.MSec, 3);
+        else
+          throw invalid();
         break;
       default: {
         if (n > 2) throw invalid();
-        int v = field == 'M' ? t.Month : field == 'D' ? t.Day : field == 'H' ? t.Hour : field == 'N' ? t.Minute : t.Second;
+        int v = field == 'M'   ? t.Month
+                : field == 'D' ? t.Day
+                : field == 'H' ? t.Hour
+                : field == 'N' ? t.Minute
+                               : t.Second;
         out += Pad(v, static_cast<int>(n));
       }
     }
@@ -384,12 +399,20 @@ void TEventViewer::Write(std::string_view sender, std::string_view msg, TTraceTy
   TEventType eventType;
   switch (type) {
     case ttReporting:
-    case ttInformation: eventType = etInformation; break;
-    case ttWarning: eventType = etWarning; break;
-    case ttError: eventType = etError; break;
+    case ttInformation:
+      eventType = etInformation;
+      break;
+    case ttWarning:
+      eventType = etWarning;
+      break;
+    case ttError:
+      eventType = etError;
+      break;
     case ttUnknown:
-    case ttDebug: return;
-    default: return;
+    case ttDebug:
+      return;
+    default:
+      return;
   }
   std::string text = Fmt("Sender=[%s], Msg=[%s]", sender, msg);
   std::lock_guard<std::mutex> lock(FLock);
@@ -479,7 +502,8 @@ bool TDbMon::IsConsoleProcess() { return EdiConsoleTraceAllowed() != 0 && isatty
 
 // Standard error and standard output on the same terminal: one copy of the line is enough.
 static bool StdErrSameAsStdOut() {
-  struct stat out {}, err {};
+  struct stat out {
+  }, err{};
   return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 && out.st_dev == err.st_dev &&
          out.st_ino == err.st_ino;
 }
@@ -784,9 +808,12 @@ TTrace* Trace() {
 }
 
 bool IsTraceSwitch(std::string_view arg) {
-  if (arg.rfind("--", 0) == 0) arg.remove_prefix(2);
-  else if (!arg.empty() && (arg[0] == '-' || arg[0] == '/')) arg.remove_prefix(1);
-  else return false;
+  if (arg.rfind("--", 0) == 0)
+    arg.remove_prefix(2);
+  else if (!arg.empty() && (arg[0] == '-' || arg[0] == '/'))
+    arg.remove_prefix(1);
+  else
+    return false;
   return SameText(arg, "trace");
 }
 

@@ -32,7 +32,14 @@ class xml_node;
 
 namespace common {
 
-enum TTraceType : std::uint8_t { ttUnknown = 0, ttReporting = 1, ttInformation = 2, ttWarning = 3, ttError = 4, ttDebug = 5 };
+enum TTraceType : std::uint8_t {
+  ttUnknown = 0,
+  ttReporting = 1,
+  ttInformation = 2,
+  ttWarning = 3,
+  ttError = 4,
+  ttDebug = 5
+};
 using TTraceTypes = std::uint8_t;  // bit n = type n
 
 constexpr TTraceTypes TraceTypeBit(TTraceType t) { return static_cast<TTraceTypes>(1u << t); }

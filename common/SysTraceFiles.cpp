@@ -7,14 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <pugixml.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <pugixml.hpp>
 #include <stdexcept>
 
 #include "TextCodec.h"
@@ -160,9 +159,12 @@ std::string TTextFile::GetDefaultOutputDir() {
   std::string temp = TempFolder();
   struct stat st {};
   int err = 0;
-  if (stat(temp.c_str(), &st) != 0) err = errno;
-  else if (!S_ISDIR(st.st_mode)) err = ENOTDIR;
-  else if (temp.size() >= PATH_MAX) err = ENAMETOOLONG;
+  if (stat(temp.c_str(), &st) != 0)
+    err = errno;
+  else if (!S_ISDIR(st.st_mode))
+    err = ENOTDIR;
+  else if (temp.size() >= PATH_MAX)
+    err = ENAMETOOLONG;
   if (err == 0) return temp;
   TraceSystemEvent(etWarning, Fmt("TTextFile.GetDefaultOutputDir GetTemporaryPath failed (%s)",
                                   Fmt("GetTemporaryPath failed (%s)", SysErrorText(err))));
@@ -190,9 +192,13 @@ std::string TTextFile::GetFileName() {
       case rrHourly:
         name = nameFirst ? module + "_" + date + "_" + hour : std::string(date) + "_" + hour + "_" + module;
         break;
-      case rrWeekly: name = nameFirst ? module + "_" + week : week + "_" + module; break;
+      case rrWeekly:
+        name = nameFirst ? module + "_" + week : week + "_" + module;
+        break;
       case rrUnknown:  // an unset or unreadable rotation rotates daily
-      case rrDaily: name = nameFirst ? module + "_" + date : std::string(date) + "_" + module; break;
+      case rrDaily:
+        name = nameFirst ? module + "_" + date : std::string(date) + "_" + module;
+        break;
     }
     return FOutputDir + name + "." + ext;
   } catch (const std::exception& e) {
@@ -205,8 +211,10 @@ std::string TTextFile::GetFileName() {
 std::string TTextFile::MutexNameFor(const std::string& fileName) {
   std::string n = Lower(fileName);
   for (char& c : n) {
-    if (c == '\\') c = '/';
-    else if (c == ' ') c = '_';
+    if (c == '\\')
+      c = '/';
+    else if (c == ' ')
+      c = '_';
   }
   return n;
 }

@@ -98,8 +98,8 @@ TEST_F(TraceConfigTest, XmlConfiguresEverySink) {
   EXPECT_FALSE(trace.DbMon()->Active());
   EXPECT_EQ(trace.DbMon()->TraceTypes(), kReportingToDebug);
   // Only the active sinks open the front.
-  EXPECT_EQ(trace.TraceTypes(), TraceTypeBit(ttError) | TraceTypeBit(ttWarning) | TraceTypeBit(ttDebug) |
-                                    TraceTypeBit(ttReporting));
+  EXPECT_EQ(trace.TraceTypes(),
+            TraceTypeBit(ttError) | TraceTypeBit(ttWarning) | TraceTypeBit(ttDebug) | TraceTypeBit(ttReporting));
   ev->SetSource("SysTrace");
 }
 
@@ -147,12 +147,16 @@ TEST_F(TraceConfigTest, IniFileByNameAndDefaults) {
             std::vector<std::string>{"TTrace.Initialize failed. IniFile (" + FDir + "absent.ini) not found."});
   ClearLogs();
 
-  std::string ini = "[Trace]\nAsync=0\n[EventViewer]\nActive=1\nSource=IniSource\n"
-                    "[TextFile]\nActive=true\nOutputDir=" + FDir + "\nExtension=.trc\nRefreshRate=weekly\n"
-                    "CleanUpActive=false\nCleanUpKeep=4\nMutexAcquireTimeout=9\nNameFormat=date_name\n"
-                    "IncludeProcessID=1\nDateFormat=yyyy-mm-dd\nSeperator=\xA6\xA6\n"
-                    "[CsvFile]\nActive=1\nTraceTypes=Reporting;Error\nColumns=One; Two\nIncludeDate=false\n"
-                    "Seperator=,\nOutputDir=" + FDir + "\n";
+  std::string ini =
+      "[Trace]\nAsync=0\n[EventViewer]\nActive=1\nSource=IniSource\n"
+      "[TextFile]\nActive=true\nOutputDir=" +
+      FDir +
+      "\nExtension=.trc\nRefreshRate=weekly\n"
+      "CleanUpActive=false\nCleanUpKeep=4\nMutexAcquireTimeout=9\nNameFormat=date_name\n"
+      "IncludeProcessID=1\nDateFormat=yyyy-mm-dd\nSeperator=\xA6\xA6\n"
+      "[CsvFile]\nActive=1\nTraceTypes=Reporting;Error\nColumns=One; Two\nIncludeDate=false\n"
+      "Seperator=,\nOutputDir=" +
+      FDir + "\n";
   WriteFile(FDir + "trace.ini", ini);
   trace.Initialize(FDir + "trace.ini");
   EXPECT_TRUE(Events().empty()) << Events()[0].Text;

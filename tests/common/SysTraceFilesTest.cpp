@@ -100,8 +100,8 @@ TEST_F(TraceFileTest, LinesInTheFile) {
   f->Write("TDoc", "not wanted", ttReporting);
   std::string want = "10/01/2012" + kBarAnsi + "09:05:03" + kBarAnsi + "TDoc" + kBarAnsi + "Validate()\r\n" +
                      "bare message\r\n" + "10/01/2012" + kBarAnsi + "09:05:03" + kBarAnsi + "TDoc" + kBarAnsi +
-                     "two lines here, #10 and #13 stay\r\n" + "10/01/2012" + kBarAnsi + "09:05:03" + kBarAnsi +
-                     "TDoc" + kBarAnsi + "caf\xE9\r\n";
+                     "two lines here, #10 and #13 stay\r\n" + "10/01/2012" + kBarAnsi + "09:05:03" + kBarAnsi + "TDoc" +
+                     kBarAnsi + "caf\xE9\r\n";
   EXPECT_EQ(ReadFile(FDir + "libruvala_20120110.log"), want);
   EXPECT_TRUE(Events().empty());
 }
@@ -138,8 +138,8 @@ TEST_F(TraceFileTest, CleanUpKeepsTheNewestQualifyingFiles) {
     Age(FDir + n, age);
     age -= 86400;
   }
-  const char* others[] = {"20120101_libruvala.log", "libruvala_20120101.txt", "libruvalax_1.log",
-                          "my_libruvala_1.log", "libruvala_dir.log"};
+  const char* others[] = {"20120101_libruvala.log", "libruvala_20120101.txt", "libruvalax_1.log", "my_libruvala_1.log",
+                          "libruvala_dir.log"};
   for (const char* n : others) {
     if (std::string(n) == "libruvala_dir.log")
       mkdir((FDir + n).c_str(), 0755);
@@ -162,8 +162,8 @@ TEST_F(TraceFileTest, UnreachableFolderGivesOneErrorPerRecord) {
   ASSERT_EQ(ev.size(), 2u);
   std::string file = FDir + "missing/deeper/libruvala_20120110.log";
   EXPECT_EQ(ev[0].Type, etError);
-  EXPECT_EQ(ev[0].Text.rfind("TTextFile.Write \"10/01/2012" + kBar + "09:05:03" + kBar + "A" + kBar + "one\" to file \"" +
-                                 file + "\" failed (Cannot open file",
+  EXPECT_EQ(ev[0].Text.rfind("TTextFile.Write \"10/01/2012" + kBar + "09:05:03" + kBar + "A" + kBar +
+                                 "one\" to file \"" + file + "\" failed (Cannot open file",
                              0),
             0u)
       << ev[0].Text;
@@ -180,7 +180,8 @@ TEST_F(TraceFileTest, MutexTimeOutDropsTheRecord) {
   holder.Release();
   EXPECT_FALSE(Exists(file));
   ASSERT_EQ(Events().size(), 1u);
-  EXPECT_NE(Events()[0].Text.find("\" to file \"" + file + "\" failed (Timeout)"), std::string::npos) << Events()[0].Text;
+  EXPECT_NE(Events()[0].Text.find("\" to file \"" + file + "\" failed (Timeout)"), std::string::npos)
+      << Events()[0].Text;
   // A TMutex of another name is independent.
   TMutex other("something else", false);
   EXPECT_EQ(other.Name(), "something else");
@@ -199,8 +200,8 @@ TEST_F(TraceFileTest, CsvHeaderSeparatorAndReportingOnly) {
   csv->Write("x", "not reporting", ttInformation);
   csv->Write("x", "3" + kBar + "4", ttReporting);
   const std::string row = "10/01/2012" + kBarAnsi;
-  EXPECT_EQ(ReadFile(file), "Date" + kBarAnsi + "a" + kBarAnsi + "b\r\n" + "Date" + kBarAnsi + "a" + kBarAnsi + "b\r\n" +
-                                row + "1" + kBarAnsi + "2\r\n" + row + "3" + kBarAnsi + "4\r\n");
+  EXPECT_EQ(ReadFile(file), "Date" + kBarAnsi + "a" + kBarAnsi + "b\r\n" + "Date" + kBarAnsi + "a" + kBarAnsi +
+                                "b\r\n" + row + "1" + kBarAnsi + "2\r\n" + row + "3" + kBarAnsi + "4\r\n");
 
   struct Case {
     const char* Seperator;
@@ -223,8 +224,10 @@ TEST_F(TraceFileTest, DefaultOutputDirFallsBackToTmp) {
   std::string saved = old ? old : "";
   setenv("TMPDIR", (FDir + "no-such-folder").c_str(), 1);
   std::string dir = TTextFile::GetDefaultOutputDir();
-  if (old) setenv("TMPDIR", saved.c_str(), 1);
-  else unsetenv("TMPDIR");
+  if (old)
+    setenv("TMPDIR", saved.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
   EXPECT_EQ(dir, "/tmp/");
   ASSERT_EQ(Events().size(), 1u);
   EXPECT_EQ(Events()[0].Type, etWarning);

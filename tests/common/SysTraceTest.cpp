@@ -34,7 +34,7 @@ TEST(TraceFormatTest, DateTimePatterns) {
       {"hh:nn:ss.zzz", "09:05:03.007"},
       {"ss.z", "03.7"},
       {"yyyymmdd", "20120110"},
-      {"HH:MM", "09:05"},        // m after h is the minute, in any case
+      {"HH:MM", "09:05"},          // m after h is the minute, in any case
       {"hh 'mm' dd", "09 mm 10"},  // quoted text stays literal
       {"\"at\" hh", "at 09"},
       {"mm-dd", "01-10"},
@@ -165,8 +165,9 @@ TEST_F(TraceTest, EventViewerMapsTypesAndNeverLogsDebug) {
     TTraceType Type;
     bool Logged;
     TEventType Event;
-  } cases[] = {{ttReporting, true, etInformation}, {ttInformation, true, etInformation}, {ttWarning, true, etWarning},
-               {ttError, true, etError},           {ttDebug, false, etError},            {ttUnknown, false, etError}};
+  } cases[] = {{ttReporting, true, etInformation}, {ttInformation, true, etInformation},
+               {ttWarning, true, etWarning},       {ttError, true, etError},
+               {ttDebug, false, etError},          {ttUnknown, false, etError}};
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.Type));
     ClearLogs();
