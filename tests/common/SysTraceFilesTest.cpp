@@ -139,7 +139,8 @@ TEST_F(TraceFileTest, CleanUpKeepsTheNewestQualifyingFiles) {
     age -= 86400;
   }
   const char* others[] = {"20120101_libruvala.log", "libruvala_20120101.txt", "libruvalax_1.log", "my_libruvala_1.log",
-                          "libruvala_dir.log"};
+                          // another program's file with "_" right after as many characters as the module name
+                          "otherprog_libruvala.log", "libruvala_dir.log"};
   for (const char* n : others) {
     if (std::string(n) == "libruvala_dir.log")
       mkdir((FDir + n).c_str(), 0755);
