@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "SysTrace.h"
 
 namespace {
 
@@ -39,6 +40,14 @@ void Usage(FILE* out) {
 int main(int argc, char** argv) {
   // Standard output carries results that other tools read: trace lines never go there.
   EdiSetConsoleTraceAllowed(0);
+  common::InitProgramTrace(argc, argv, VERIMEK_VERSION);
+  // The trace switch may stand anywhere; the sub-commands never see it.
+  std::vector<char*> kept;
+  for (int i = 0; i < argc; ++i)
+    if (i == 0 || !common::IsTraceSwitch(argv[i])) kept.push_back(argv[i]);
+  argc = static_cast<int>(kept.size());
+  kept.push_back(nullptr);
+  argv = kept.data();
   if (argc < 2) {
     Usage(stderr);
     return 2;
