@@ -1,0 +1,14 @@
+// Backends still being written: they fail with a clear reason meanwhile.
+#include "db/DbInternal.h"
+
+namespace common::db::detail {
+
+std::unique_ptr<TDbConnection> OpenAccessFile(const std::string& path) {
+  throw EDbError("Access files are not readable in this build: \"" + path + "\"");
+}
+
+std::unique_ptr<TDbConnection> OpenOdbc(const std::vector<TConnEntry>&) {
+  throw EDbError("ODBC connections are not available in this build");
+}
+
+}  // namespace common::db::detail
