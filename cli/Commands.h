@@ -10,5 +10,8 @@ using Args = std::vector<std::string>;
 
 int CmdRegister(const Args& args);
 int CmdUnregister(const Args& args);
+int CmdIndent(const Args& args);
+int CmdUnindent(const Args& args);
+int CmdSplit(const Args& args);
 
 }  // namespace cli

@@ -19,6 +19,9 @@ struct Command {
 const Command kCommands[] = {
     {"register", cli::CmdRegister, "register [LIBRARY...]      register the component libraries"},
     {"unregister", cli::CmdUnregister, "unregister [LIBRARY...]    remove their registration"},
+    {"indent", cli::CmdIndent, "indent FILE                print the file's interchange indented"},
+    {"unindent", cli::CmdUnindent, "unindent FILE              print it on one line"},
+    {"split", cli::CmdSplit, "split FILE                 print each line's interchanges, one per message"},
 };
 
 void Usage(FILE* out) {
