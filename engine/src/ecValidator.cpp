@@ -23,49 +23,6 @@ using edicom::BStr;
 using edicom::ComPtr;
 using kalvix::IEdiSegment;
 
-// --- direction ----------------------------------------------------------------------------------
-
-namespace {
-
-// Next piece of s up to an unreleased delimiter; the piece keeps its release characters.
-std::string FetchRaw(std::string_view& s, char delim) {
-  std::size_t i = 0;
-  while (i < s.size() && s[i] != delim) i += (s[i] == '?' && i + 1 < s.size()) ? 2 : 1;
-  std::string out(s.substr(0, i));
-  s.remove_prefix(i < s.size() ? i + 1 : s.size());
-  return out;
-}
-
-std::string Unescape(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '?' && i + 1 < s.size()) ++i;
-    out.push_back(s[i]);
-  }
-  return out;
-}
-
-}  // namespace
-
-TEdiDirection MessageDirection(const std::string& text) {
-  std::string_view all(text);
-  std::string first = FetchRaw(all, '\'');
-  std::string_view seg(first);
-  // Line breaks before the header are not part of its tag.
-  while (!seg.empty() && (seg.front() == '\r' || seg.front() == '\n')) seg.remove_prefix(1);
-  if (FetchRaw(seg, '+') != "XGH") return edUnknown;
-  FetchRaw(seg, '+');  // X920
-  std::string e2 = FetchRaw(seg, '+'), e3 = FetchRaw(seg, '+');
-  std::string_view c2(e2), c3(e3);
-  std::size_t s = Unescape(FetchRaw(c2, ':')).size();
-  std::size_t r = Unescape(FetchRaw(c3, ':')).size();
-  if (s == 0) return edUnknown;
-  bool cy = s <= 4;
-  if (r == 0) return cy ? edCyToUnknown : edBrokerToUnknown;
-  if (r <= 4) return cy ? edCyToCy : edBrokerToCy;
-  return cy ? edCyToBroker : edBrokerToBroker;
-}
-
 // --- Data stamp -------------------------------------------------------------------------------
 
 std::int32_t DataWithSegmentNo(std::int32_t data, std::int32_t segmentNo) {
@@ -177,7 +134,7 @@ static bool IsBlankText(const std::string& s) {
 
 // Steps shared by Validate and ValidateEx once the text is known not to be empty.
 bool TValidator::ValidateBody() {
-  FEdiDirection = MessageDirection(FEdiMessage);
+  FEdiDirection = common::EdiGetDirection(FEdiMessage);
   if (FMessageDate == 0) FMessageDate = Today();
   // A pending code-list check never crosses from one validation into the next.
   for (const auto& checker : FTelebib->Segments()) checker->FCheckNext = TCheckNext{};

@@ -13,23 +13,20 @@
 #include <string>
 #include <vector>
 
+#include "EdiProcs.h"
 #include "ecErrors.h"
 #include "ecTelebib.h"
 
 namespace ruvala {
 
-enum TEdiDirection : std::uint8_t {
-  edUnknown,
-  edCyToBroker,
-  edCyToCy,
-  edCyToUnknown,
-  edBrokerToCy,
-  edBrokerToBroker,
-  edBrokerToUnknown
-};
-
-// From the party codes of the group header: 1 to 4 characters an insurer, 5 or more a broker.
-TEdiDirection MessageDirection(const std::string& text);
+using common::TEdiDirection;
+using common::edUnknown;
+using common::edCyToBroker;
+using common::edCyToCy;
+using common::edCyToUnknown;
+using common::edBrokerToCy;
+using common::edBrokerToBroker;
+using common::edBrokerToUnknown;
 
 constexpr int kMaxLevel = 10;
 using TTabOleVariant = std::array<edicom::ComPtr<kalvix::IEdiSegment>, kMaxLevel + 1>;
