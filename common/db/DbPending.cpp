@@ -3,10 +3,6 @@
 
 namespace common::db::detail {
 
-std::unique_ptr<TDbConnection> OpenAccessFile(const std::string& path) {
-  throw EDbError("Access files are not readable in this build: \"" + path + "\"");
-}
-
 std::unique_ptr<TDbConnection> OpenOdbc(const std::vector<TConnEntry>&) {
   throw EDbError("ODBC connections are not available in this build");
 }
