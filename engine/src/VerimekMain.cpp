@@ -441,7 +441,7 @@ __attribute__((constructor)) void RuvalaLoad() {
   gFactories[0] = new ClassFactory<TEdiDocument>();
   gFactories[1] = new ClassFactory<TEdiError>();
   gFactories[2] = new ClassFactory<TEdiWarning>();
-  if (common::TTrace* t = common::Trace()) t->Write("Trace system initialized.", common::ttInformation);
+  common::InitLibraryTrace();  // "Software\Tarnholt\Ruvala", writes "Trace system initialized."
 }
 
 __attribute__((destructor)) void RuvalaUnload() {
