@@ -14,4 +14,7 @@ int CmdIndent(const Args& args);
 int CmdUnindent(const Args& args);
 int CmdSplit(const Args& args);
 
+// check FILE [--message-date YYYY-MM-DD] [--no-check-filter] [--inter-application] [--json]
+int CmdCheck(const Args& args);
+
 }  // namespace cli

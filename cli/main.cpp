@@ -21,6 +21,7 @@ const Command kCommands[] = {
     {"unregister", cli::CmdUnregister, "unregister [LIBRARY...]    remove their registration"},
     {"indent", cli::CmdIndent, "indent FILE                print the file's interchange indented"},
     {"unindent", cli::CmdUnindent, "unindent FILE              print it on one line"},
+    {"check", cli::CmdCheck, "check FILE [OPTIONS]        validate the file's text as one message"},
     {"split", cli::CmdSplit, "split FILE                 print each line's interchanges, one per message"},
 };
 
