@@ -345,78 +345,92 @@ const DispMember* TEdiDocument::DispTable(std::size_t& n) {
       {u"Validate", 1, DISPATCH_METHOD, 1, {VT_BSTR},
        [](void* s, VARIANT* a, VARIANT* r) {
          VARIANT_BOOL v = 0;
-         return GetBoolThunk(Doc(s)->Validate(a[0].bstrVal, &v), v, r);
+         HRESULT hr = Doc(s)->Validate(a[0].bstrVal, &v);
+         return GetBoolThunk(hr, v, r);
        }},
       {u"ErrorCount", 2, DISPATCH_PROPERTYGET, 0, {},
        [](void* s, VARIANT*, VARIANT* r) {
          std::int32_t v = 0;
-         return GetI4Thunk(Doc(s)->get_ErrorCount(&v), v, r);
+         HRESULT hr = Doc(s)->get_ErrorCount(&v);
+         return GetI4Thunk(hr, v, r);
        }},
       {u"Errors", 3, DISPATCH_PROPERTYGET, 1, {VT_I4},
        [](void* s, VARIANT* a, VARIANT* r) {
          IEdiError* v = nullptr;
-         return GetDispThunk(Doc(s)->get_Errors(a[0].lVal, &v), v, r);
+         HRESULT hr = Doc(s)->get_Errors(a[0].lVal, &v);
+         return GetDispThunk(hr, v, r);
        }},
       {u"InterApplication", 4, DISPATCH_PROPERTYGET, 0, {},
        [](void* s, VARIANT*, VARIANT* r) {
          VARIANT_BOOL v = 0;
-         return GetBoolThunk(Doc(s)->get_InterApplication(&v), v, r);
+         HRESULT hr = Doc(s)->get_InterApplication(&v);
+         return GetBoolThunk(hr, v, r);
        }},
       {u"InterApplication", 4, DISPATCH_PROPERTYPUT, 1, {VT_BOOL},
        [](void* s, VARIANT* a, VARIANT*) { return Doc(s)->put_InterApplication(a[0].boolVal); }},
       {u"DbEvalVersion", 5, DISPATCH_PROPERTYGET, 0, {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
-         return GetBstrThunk(Doc(s)->get_DbEvalVersion(&v), v, r);
+         HRESULT hr = Doc(s)->get_DbEvalVersion(&v);
+         return GetBstrThunk(hr, v, r);
        }},
       {u"DbRefVersion", 6, DISPATCH_PROPERTYGET, 0, {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
-         return GetBstrThunk(Doc(s)->get_DbRefVersion(&v), v, r);
+         HRESULT hr = Doc(s)->get_DbRefVersion(&v);
+         return GetBstrThunk(hr, v, r);
        }},
       {u"MessageDate", 7, DISPATCH_PROPERTYPUT, 1, {VT_DATE},
        [](void* s, VARIANT* a, VARIANT*) { return Doc(s)->put_MessageDate(a[0].date); }},
       {u"ValidateEx", 8, DISPATCH_METHOD, 2, {VT_BSTR, VT_BSTR | VT_BYREF},
        [](void* s, VARIANT* a, VARIANT* r) {
          std::int32_t v = 0;
-         return GetI4Thunk(Doc(s)->ValidateEx(a[0].bstrVal, a[1].pbstrVal, &v), v, r);
+         HRESULT hr = Doc(s)->ValidateEx(a[0].bstrVal, a[1].pbstrVal, &v);
+         return GetI4Thunk(hr, v, r);
        }},
       {u"CheckFilter", 201, DISPATCH_PROPERTYGET, 0, {},
        [](void* s, VARIANT*, VARIANT* r) {
          VARIANT_BOOL v = 0;
-         return GetBoolThunk(Doc(s)->get_CheckFilter(&v), v, r);
+         HRESULT hr = Doc(s)->get_CheckFilter(&v);
+         return GetBoolThunk(hr, v, r);
        }},
       {u"CheckFilter", 201, DISPATCH_PROPERTYPUT, 1, {VT_BOOL},
        [](void* s, VARIANT* a, VARIANT*) { return Doc(s)->put_CheckFilter(a[0].boolVal); }},
       {u"WarningCount", 202, DISPATCH_PROPERTYGET, 0, {},
        [](void* s, VARIANT*, VARIANT* r) {
          std::int32_t v = 0;
-         return GetI4Thunk(Doc(s)->get_WarningCount(&v), v, r);
+         HRESULT hr = Doc(s)->get_WarningCount(&v);
+         return GetI4Thunk(hr, v, r);
        }},
       {u"Warnings", 203, DISPATCH_PROPERTYGET, 1, {VT_I4},
        [](void* s, VARIANT* a, VARIANT* r) {
          IEdiWarning* v = nullptr;
-         return GetDispThunk(Doc(s)->get_Warnings(a[0].lVal, &v), v, r);
+         HRESULT hr = Doc(s)->get_Warnings(a[0].lVal, &v);
+         return GetDispThunk(hr, v, r);
        }},
       {u"ErrorCodeList", 204, DISPATCH_PROPERTYGET, 0, {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
-         return GetBstrThunk(Doc(s)->get_ErrorCodeList(&v), v, r);
+         HRESULT hr = Doc(s)->get_ErrorCodeList(&v);
+         return GetBstrThunk(hr, v, r);
        }},
       {u"WarningCodeList", 205, DISPATCH_PROPERTYGET, 0, {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
-         return GetBstrThunk(Doc(s)->get_WarningCodeList(&v), v, r);
+         HRESULT hr = Doc(s)->get_WarningCodeList(&v);
+         return GetBstrThunk(hr, v, r);
        }},
       {u"ReferentialVersion", 206, DISPATCH_PROPERTYGET, 0, {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
-         return GetBstrThunk(Doc(s)->get_ReferentialVersion(&v), v, r);
+         HRESULT hr = Doc(s)->get_ReferentialVersion(&v);
+         return GetBstrThunk(hr, v, r);
        }},
       {u"ReferentialFilename", 207, DISPATCH_PROPERTYGET, 0, {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
-         return GetBstrThunk(Doc(s)->get_ReferentialFilename(&v), v, r);
+         HRESULT hr = Doc(s)->get_ReferentialFilename(&v);
+         return GetBstrThunk(hr, v, r);
        }},
   };
   n = sizeof t / sizeof t[0];
