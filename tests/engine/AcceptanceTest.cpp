@@ -1,6 +1,5 @@
 // The shared samples against the sample referential, read from SQLite and from Access: every
 // line of with-findings.txt gives exactly its expected rows, valid.txt gives none.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -91,31 +90,8 @@ std::vector<Row> Findings(const TValidator& v) {
 
 }  // namespace
 
-// Registers the parser component in a temporary hive for the whole test program.
-class ParserEnvironment : public ::testing::Environment {
- public:
-  static bool Available() { return FAvailable; }
-  void SetUp() override {
-    FHive = std::make_unique<enginetest::TempMachineHive>("accept");
-    ::setenv("TARNHOLT_USER_HIVE", (FHive->Path() + ".user").c_str(), 1);
-    std::string lib = std::string(EDI_BINARY_DIR) + "/lib/libkalvix.so";
-    void* h = common::FileExists(lib) ? dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
-    auto reg = h ? reinterpret_cast<edicom::HRESULT (*)()>(dlsym(h, "DllRegisterServer")) : nullptr;
-    FAvailable = reg && edicom::SUCCEEDED(reg());
-    CoInitialize(nullptr);
-  }
-  void TearDown() override {
-    CoUninitialize();
-    std::remove((FHive->Path() + ".user").c_str());
-    FHive.reset();
-  }
-
- private:
-  std::unique_ptr<enginetest::TempMachineHive> FHive;
-  static inline bool FAvailable = false;
-};
-
-static ::testing::Environment* const gParserEnv = ::testing::AddGlobalTestEnvironment(new ParserEnvironment);
+static ::testing::Environment* const gParserEnv = ::testing::AddGlobalTestEnvironment(new enginetest::ParserEnvironment);
+using enginetest::ParserEnvironment;
 
 class AcceptanceTest : public ::testing::TestWithParam<std::string> {
  protected:
