@@ -388,7 +388,7 @@ class TADR : public TSegment {
     for (int i = 1; i <= maxDe; ++i) {
       std::string z = cde.empty() ? sgmt.Find("X006", i) : sgmt.FindInComponent(cde, cdePos, "X006", i);
       std::string c = sgmt.Find("X008", i);
-      if (c.empty()) c = "B";
+      if (c.empty()) c.push_back('B');  // (an assignment trips a false -Wrestrict in g++ 12)
       if (!FTelebib.GetDeQualifiant("X008", c)) RaiseError(ErrorCode("E0027", c));
       if (c != "B") return;
       const TPostalItem* p = FTelebib.GetPostal(z, c);
