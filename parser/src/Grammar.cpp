@@ -201,7 +201,7 @@ SegmentNode* Parser::Segment(int layoutIdx, const KindSet& follow, int startKey,
   }
   for (int i = 0; i < l.count; ++i) FVals[i] = ValueRef();
   if (!Match(tkTagSep, follow)) return nullptr;
-  if (!Elements(l, startKey, secondRequired, follow)) return nullptr;
+  if (!Elements(l, startKey, secondRequired || l.secondSepRequired, follow)) return nullptr;
   if (!Match(tkSgmtEnd, follow)) return nullptr;
   return FTree.NewSegment(layoutIdx, FVals);
 }

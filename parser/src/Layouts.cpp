@@ -179,6 +179,7 @@ Layouts::Layouts() {
       if (i + 1 >= parts.size() || parts[i + 1] == "+") l.elementEnd |= 1u << l.count;
       ++l.count;
     }
+    l.secondSepRequired = l.tag == "MMD";
     if (row.cls != 'T') {
       l.kind = tagKind++;
     } else if (l.tag == "XET") {

@@ -24,6 +24,7 @@ struct SegmentLayout {
   std::string keys[kMaxKeys];
   std::uint32_t elementEnd = 0;    // bit i: key i is the last component of its data element
   std::uint32_t initialFlags = 0;  // bit i: key i carries information
+  bool secondSepRequired = false;  // MMD: the "+" before the second element must be there
 };
 
 // An ordered list of tags (layout indexes); rubrique tags stand for whole blocks.
