@@ -10,5 +10,9 @@ using Args = std::vector<std::string>;
 
 int CmdRegister(const Args& args);
 int CmdUnregister(const Args& args);
+// The parser's jobs on a file (CmdParser.cpp).
+int CmdSyntax(const Args& args);
+int CmdTree(const Args& args);
+int CmdGenerate(const Args& args);
 
 }  // namespace cli

@@ -19,6 +19,9 @@ struct Command {
 const Command kCommands[] = {
     {"register", cli::CmdRegister, "register [LIBRARY...]      register the component libraries"},
     {"unregister", cli::CmdUnregister, "unregister [LIBRARY...]    remove their registration"},
+    {"syntax", cli::CmdSyntax, "syntax [--lines] FILE       list the syntax errors (one interchange per line with --lines)"},
+    {"tree", cli::CmdTree, "tree FILE                  print the segment tree"},
+    {"generate", cli::CmdGenerate, "generate FILE              parse and write the message back"},
 };
 
 void Usage(FILE* out) {

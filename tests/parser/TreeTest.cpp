@@ -1,6 +1,8 @@
 // Segment data, document order and placement by content model.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "ParserTestUtil.h"
 
 namespace kalvix::test {
@@ -156,6 +158,55 @@ TEST(Tree, DeepClientTreesNeedNoRecursion) {
   for (SegmentNode* m = t.First(); m; m = m->next) ++count;
   EXPECT_EQ(count, 200001);
   EXPECT_EQ(n->level, 200000);
+}
+
+}  // namespace
+}  // namespace kalvix::test
+
+namespace kalvix::test {
+namespace {
+
+TEST(Layouts, KeyCountsAndClasses) {
+  const char* counts =
+      "ACT1R ADR12S ATT5S BIN2S CLS4R COM2S DAM1R DED1R DOC6R DOD5R DPT1R DTM3S EVT5R FND1R FTX6S GEC1R GIS5S ICD4R "
+      "IDD4R IFD4S IND4S IPD5S IRD4R ISD4R LIN1R MMD5S MOA10S NME10S PAR2S PAT1R PCD3S PER1R PFN7S PTY13R QRS2R QTY4S "
+      "RDT5R RFF3S RLE1R ROD5R RPT13R SRO5R VAL1R XEH15T XET1T XGH8T XGT1T XRH1T XRT1T";
+  const Layouts& l = Layouts::Get();
+  std::string got;
+  for (int i = 0; i < l.Count(); ++i)
+    got += (i ? " " : "") + l.At(i).tag + std::to_string(l.At(i).count) + l.At(i).cls;
+  EXPECT_EQ(got, counts);
+  const SegmentLayout& pty = l.At(l.IndexOf("PTY"));
+  EXPECT_EQ(pty.keys[4], "C0602X0441");
+  EXPECT_EQ(pty.elementEnd, (1u << 0) | (1u << 3) | (1u << 6) | (1u << 9) | (1u << 12));
+  EXPECT_EQ(pty.initialFlags, (1u << 1) | (1u << 4) | (1u << 7) | (1u << 10));
+  EXPECT_EQ(l.At(l.IndexOf("XGH")).initialFlags, 0u);
+  ASSERT_NE(l.Ensemble("5,1"), nullptr);
+  EXPECT_EQ(l.Ensemble("5,1")->lastBlock, 11);
+  EXPECT_EQ(l.Rubrique(l.IndexOf("ADR")), nullptr);
+}
+
+// Blocks nest only along the content models, which never lead back to a rubrique already
+// open: the grammar's recursion is bounded whatever the input.
+TEST(Layouts, ContentModelsHaveNoCycles) {
+  const Layouts& l = Layouts::Get();
+  std::vector<int> state(static_cast<std::size_t>(l.Count()), 0);
+  int deepest = 0;
+  std::function<int(int)> depth = [&](int r) -> int {
+    EXPECT_NE(state[static_cast<std::size_t>(r)], 1) << "cycle through " << l.At(r).tag;
+    if (state[static_cast<std::size_t>(r)]) return 0;
+    state[static_cast<std::size_t>(r)] = 1;
+    int d = 0;
+    for (std::size_t i = 1; i < l.Rubrique(r)->entries.size(); ++i) {
+      int e = l.Rubrique(r)->entries[i];
+      if (l.At(e).cls == 'R') d = std::max(d, depth(e));
+    }
+    state[static_cast<std::size_t>(r)] = 0;
+    return d + 1;
+  };
+  for (int i = 0; i < l.Count(); ++i)
+    if (l.At(i).cls == 'R') deepest = std::max(deepest, depth(i));
+  EXPECT_LT(deepest, 12);
 }
 
 }  // namespace
