@@ -1,5 +1,7 @@
 #include "EdiObjects.h"
 
+#include <emmintrin.h>
+
 #include <new>
 
 #include "Grammar.h"
@@ -18,6 +20,43 @@ constexpr const char16_t* kSegmentSource = u"Tarnholt.EdiSegment.1";
 std::string In(BSTR s) {
   std::string out;
   if (s) common::Utf16ToAnsi(s, SysStringLen(s), out);
+  return out;
+}
+
+// The text of InputStream, with room for the padding the tree adds: plain ASCII is copied
+// eight characters at a time, anything else goes through the code page.
+std::string InText(BSTR s) {
+  std::string out;
+  if (!s) return out;
+  std::size_t n = SysStringLen(s);
+  out.reserve(n + kSourcePad + 1);
+  out.resize(n);
+  char* o = out.data();
+  std::size_t i = 0, w = 0;
+  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80)), zero = _mm_setzero_si128();
+  std::string one;
+  while (i < n) {
+    if (i + 8 <= n) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), zero)) == 0xFFFF) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + w), _mm_packus_epi16(v, v));
+        i += 8;
+        w += 8;
+        continue;
+      }
+    }
+    char16_t c = s[i];
+    if (c < 0x80) {
+      o[w++] = static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    std::size_t len = (c >= 0xD800 && c < 0xDC00 && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) ? 2 : 1;
+    common::Utf16ToAnsi(s + i, len, one);
+    o[w++] = one.empty() ? '?' : one[0];
+    i += len;
+  }
+  out.resize(w);
   return out;
 }
 
@@ -48,7 +87,7 @@ void EdiMessage::ResetTree() {
 
 HRESULT EdiMessage::put_InputStream(BSTR text) {
   return GuardCall(kMessageSource, [&] {
-    std::string s = In(text);
+    std::string s = InText(text);
     try {
       ParseInterchange(std::move(s), FTree, FErrors);
     } catch (const std::exception& e) {
@@ -323,7 +362,7 @@ HRESULT EdiSegment::get_Empty(std::int32_t* empty) {
 HRESULT EdiSegment::put_Empty(std::int32_t) {
   return WithNode([&](SegmentTree& t, SegmentNode* n) {
     if (n->positional)
-      n->text = ValueRef();
+      t.ClearText(n);
     else
       t.ClearValues(n);
     return S_OK;
@@ -351,7 +390,7 @@ HRESULT EdiSegment::get_PositionalData(BSTR* text) {
   *text = nullptr;
   return WithNode([&](SegmentTree& t, SegmentNode* n) {
     if (!n->positional) return E_FAIL;
-    return Out(t.View(n->text), text);
+    return Out(t.Text(n), text);
   });
 }
 

@@ -25,7 +25,7 @@ KindSet ClassHeaders() {
 class Parser {
  public:
   Parser(SegmentTree& tree, ErrorReporter& reporter)
-      : FTree(tree), FReporter(reporter), FLayouts(Layouts::Get()), FLex(tree.Source().c_str(), reporter) {
+      : FTree(tree), FReporter(reporter), FLayouts(Layouts::Get()), FLex(tree.Source().c_str(), reporter, true) {
     for (Token& t : FWin) FLex.Next(t);
     FFollowOrdHeader = ClassHeaders();
     FFollowPosHeader = Set({tkXehPosNum, tkXehPosAss});
@@ -97,7 +97,8 @@ class Parser {
   ValueRef Value();
   int ReadElement(const SegmentLayout& l, int k);
   bool Elements(const SegmentLayout& l, int startKey, bool secondRequired, const KindSet& follow);
-  SegmentNode* Segment(int layoutIdx, const KindSet& follow, int startKey = 0, bool secondRequired = false);
+  SegmentNode* Segment(int layoutIdx, const KindSet& follow, int startKey = 0, bool secondRequired = false,
+                       ValueRef first = ValueRef());
   void Body(const ContentModel& m, std::size_t start, int depth);
   void Block(int layoutIdx, int depth);
   void BlockMark(int kind, int depth);
@@ -192,7 +193,8 @@ bool Parser::Elements(const SegmentLayout& l, int startKey, bool secondRequired,
 }
 
 // tag (already checked or matched here), TAG_SEP, elements, SGMT_END; the new node on success.
-SegmentNode* Parser::Segment(int layoutIdx, const KindSet& follow, int startKey, bool secondRequired) {
+SegmentNode* Parser::Segment(int layoutIdx, const KindSet& follow, int startKey, bool secondRequired,
+                             ValueRef first) {
   const SegmentLayout& l = FLayouts.At(layoutIdx);
   if (l.kind != tkInvalid) {
     if (!Match(l.kind, follow)) return nullptr;
@@ -200,10 +202,13 @@ SegmentNode* Parser::Segment(int layoutIdx, const KindSet& follow, int startKey,
     Consume();  // header tokens carry the first value; the caller stores it
   }
   for (int i = 0; i < l.count; ++i) FVals[i] = ValueRef();
+  FVals[0] = first;
   if (!Match(tkTagSep, follow)) return nullptr;
   if (!Elements(l, startKey, secondRequired || l.secondSepRequired, follow)) return nullptr;
   if (!Match(tkSgmtEnd, follow)) return nullptr;
-  return FTree.NewSegment(layoutIdx, FVals);
+  int used = l.count;
+  while (used > 0 && FVals[used - 1].len == 0) --used;
+  return FTree.NewSegment(layoutIdx, FVals, used);
 }
 
 void Parser::BlockMark(int kind, int depth) {
@@ -256,9 +261,8 @@ void Parser::Body(const ContentModel& m, std::size_t start, int depth) {
 }
 
 void Parser::Header(const KindSet& follow) {
-  SegmentNode* n = Segment(FLayouts.XghIndex(), follow, 1, true);
+  SegmentNode* n = Segment(FLayouts.XghIndex(), follow, 1, true, FTree.Store("1"));
   if (!n) return;
-  FTree.SetSlot(n, 0, "1");
   FTree.Add(nullptr, n);
   FOpen[0] = n;
 }
@@ -270,8 +274,8 @@ void Parser::MessageRule() {
     Recover(FFollowMessage);
     return;
   }
-  if (SegmentNode* n = Segment(FLayouts.XehIndex(), FLayouts.FollowMsgHeader(), 1)) {
-    FTree.SetSlot(n, 0, Layouts::ClassCodeOfHeader(k));
+  if (SegmentNode* n =
+          Segment(FLayouts.XehIndex(), FLayouts.FollowMsgHeader(), 1, false, FTree.Store(Layouts::ClassCodeOfHeader(k)))) {
     ++FLevel;
     FTree.Add(Open(FLevel - 1), n);
     SetOpen(FLevel, n);
@@ -289,8 +293,7 @@ void Parser::PositionalMessage() {
   }
   const Token& head = LA(1);
   ValueRef cls = FTree.SourceRef(head.text + 4, head.len - 4);
-  if (SegmentNode* n = Segment(FLayouts.XehIndex(), FFollowPosMsgHeader, 1)) {
-    n->values[0] = cls;
+  if (SegmentNode* n = Segment(FLayouts.XehIndex(), FFollowPosMsgHeader, 1, false, cls)) {
     ++FLevel;
     FTree.Add(Open(FLevel - 1), n);
     SetOpen(FLevel, n);

@@ -96,11 +96,6 @@ int TagSlot(std::string_view tag) {
 
 const char* Layouts::ClassCodeOfHeader(int kind) { return kClassRows[kind - tkXehAssmnt].code; }
 
-const Layouts& Layouts::Get() {
-  static const Layouts instance;
-  return instance;
-}
-
 Layouts::Layouts() {
   for (int& k : FByKind) k = -1;
   for (auto& t : FByTag) t = -1;

@@ -36,7 +36,10 @@ struct ContentModel {
 
 class Layouts {
  public:
-  static const Layouts& Get();
+  static const Layouts& Get() {
+    static const Layouts instance;
+    return instance;
+  }
 
   int Count() const { return static_cast<int>(FLayouts.size()); }
   const SegmentLayout& At(int i) const { return FLayouts[i]; }

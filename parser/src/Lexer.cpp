@@ -1,5 +1,7 @@
 #include "Lexer.h"
 
+#include <emmintrin.h>
+
 #include <cstring>
 #include <string>
 
@@ -109,6 +111,25 @@ const WordAutomaton& PositionalTagWords() {
   return a;
 }
 
+// Kind of each three-letter word that is a whole token of tag mode (no token of the mode
+// extends one of them), indexed by the letters; 0 for the rest.
+struct ThreeLetterTags {
+  std::uint8_t kind[26 * 26 * 26];
+  ThreeLetterTags() {
+    std::memset(kind, 0, sizeof kind);
+    const Layouts& l = Layouts::Get();
+    for (int i = 0; i < l.Count(); ++i) {
+      const std::string& t = l.At(i).tag;
+      if (l.At(i).kind != tkInvalid) kind[((t[0] - 'A') * 26 + (t[1] - 'A')) * 26 + (t[2] - 'A')] =
+          static_cast<std::uint8_t>(l.At(i).kind);
+    }
+  }
+};
+const ThreeLetterTags& TagKinds() {
+  static const ThreeLetterTags t;
+  return t;
+}
+
 // Byte classes of the data modes.
 enum : std::uint8_t { ccData = 0, ccDigit = 1, ccStop = 2 };
 struct DataClasses {
@@ -150,6 +171,23 @@ bool Lexer::ScanTag(Token& t, bool positional) {
     if (*FPos == '\n') ++FLine;
     return false;
   }
+  if (!positional) {
+    auto u0 = static_cast<unsigned>(static_cast<unsigned char>(c) - 'A');
+    auto u1 = static_cast<unsigned>(static_cast<unsigned char>(FPos[1]) - 'A');
+    auto u2 = u1 < 26 ? static_cast<unsigned>(static_cast<unsigned char>(FPos[2]) - 'A') : 26u;
+    if (u0 < 26 && u2 < 26) {
+      if (int kind = TagKinds().kind[(u0 * 26 + u1) * 26 + u2]) {
+        FPos += 3;
+        Emit(t, kind, start);
+        return true;
+      }
+    } else if (c == '+') {
+      ++FPos;
+      Emit(t, tkTagSep, start);
+      FMode = DataMode;
+      return true;
+    }
+  }
   const WordAutomaton& a = positional ? PositionalTagWords() : TagWords();
   int s = 0;
   while (int n = a.next[s][static_cast<unsigned char>(*FPos)]) {
@@ -170,6 +208,32 @@ bool Lexer::ScanTag(Token& t, bool positional) {
     FFreeTextPending = true;
   }
   return true;
+}
+
+// Advances over a run of data characters 16 bytes at a time; whether it was all digits.
+bool Lexer::ScanRunBlocks() {
+  const __m128i quote = _mm_set1_epi8('\''), qmark = _mm_set1_epi8('?'), plus = _mm_set1_epi8('+'),
+                colon = _mm_set1_epi8(':'), zero = _mm_setzero_si128(), digit0 = _mm_set1_epi8('0'),
+                nine = _mm_set1_epi8(9);
+  int nonDigit = 0;
+  for (;;) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(FPos));
+    __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, qmark)),
+                                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, plus), _mm_cmpeq_epi8(v, colon)),
+                                             _mm_cmpeq_epi8(v, zero)));
+    __m128i d = _mm_sub_epi8(v, digit0);
+    __m128i isDigit = _mm_cmpeq_epi8(_mm_max_epu8(d, nine), nine);
+    unsigned stopMask = static_cast<unsigned>(_mm_movemask_epi8(stop));
+    unsigned otherMask = static_cast<unsigned>(_mm_movemask_epi8(isDigit)) ^ 0xFFFFu;
+    if (stopMask) {
+      int n = __builtin_ctz(stopMask);
+      nonDigit |= static_cast<int>(otherMask & ((1u << n) - 1));
+      FPos += n;
+      return nonDigit == 0;
+    }
+    nonDigit |= static_cast<int>(otherMask);
+    FPos += 16;
+  }
 }
 
 bool Lexer::ScanData(Token& t, bool positional) {
@@ -217,15 +281,21 @@ bool Lexer::ScanData(Token& t, bool positional) {
       return true;
     }
     default: {
-      const auto* p = reinterpret_cast<const unsigned char*>(FPos);
-      std::uint8_t all = ccDigit;
-      std::uint8_t cls;
-      while ((cls = kDataClasses.c[*p]) != ccStop) {
-        all &= cls;
-        ++p;
+      bool digits;
+      if (FPadded) {
+        digits = ScanRunBlocks();
+      } else {
+        const auto* p = reinterpret_cast<const unsigned char*>(FPos);
+        std::uint8_t all = ccDigit;
+        std::uint8_t cls;
+        while ((cls = kDataClasses.c[*p]) != ccStop) {
+          all &= cls;
+          ++p;
+        }
+        FPos = reinterpret_cast<const char*>(p);
+        digits = all == ccDigit;
       }
-      FPos = reinterpret_cast<const char*>(p);
-      Emit(t, all == ccDigit ? tkNumber : tkData, start);
+      Emit(t, digits ? tkNumber : tkData, start);
       return true;
     }
   }

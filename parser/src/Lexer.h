@@ -21,7 +21,9 @@ struct Token {
 class Lexer {
  public:
   // text must stay alive and be followed by a NUL byte; a NUL also ends the text early.
-  Lexer(const char* text, ErrorReporter& reporter) : FPos(text), FReporter(reporter) {}
+  // padded: 15 more readable bytes follow that NUL, so data runs can be scanned in blocks.
+  Lexer(const char* text, ErrorReporter& reporter, bool padded = false)
+      : FPos(text), FReporter(reporter), FPadded(padded) {}
   // The next token that is not skipped; kind tkEof at and after the end of the text.
   void Next(Token& t);
   int Line() const { return FLine; }
@@ -38,12 +40,14 @@ class Lexer {
   void Invalid(const char* start);
   bool ScanTag(Token& t, bool positional);
   bool ScanData(Token& t, bool positional);
+  bool ScanRunBlocks();
 
   const char* FPos;
   ErrorReporter& FReporter;
   std::int32_t FLine = 1;
   Mode FMode = TagMode;
   bool FFreeTextPending = false;
+  bool FPadded;
 };
 
 }  // namespace kalvix

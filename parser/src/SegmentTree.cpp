@@ -9,17 +9,22 @@ namespace kalvix {
 namespace {
 constexpr std::size_t kMaxChunk = 1 << 20;
 constexpr std::uint32_t kMaxText = 0x7FFFFFFFu;
+constexpr std::size_t kKeepArena = 4 << 20;
 }  // namespace
 
 SegmentTree::SegmentTree() = default;
 SegmentTree::~SegmentTree() = default;
 
 void SegmentTree::Clear() {
-  FChunks.clear();
-  FChunkSizes.clear();
+  // Keep up to a few megabytes of arena for the next tree; give the rest back.
+  std::size_t kept = 0, n = 0;
+  while (n < FChunks.size() && kept + FChunkSizes[n] <= kKeepArena) kept += FChunkSizes[n++];
+  FChunks.resize(n);
+  FChunkSizes.resize(n);
+  FChunkInUse = 0;
+  FArenaUsed = 0;
   FArenaPos = nullptr;
   FArenaLeft = 0;
-  FNextChunk = 4096;
   FEdits.clear();
   FRootFirst = FRootLast = nullptr;
   ++FGeneration;
@@ -29,22 +34,32 @@ void SegmentTree::SetSource(std::string text) {
   Clear();
   if (text.size() >= kMaxText) throw std::length_error("text too long");
   FSource = std::move(text);
-  // Size the first arena chunk from the text: about one node per 25 bytes of text.
-  std::size_t guess = FSource.size() * 4;
-  FNextChunk = guess < 4096 ? 4096 : guess > kMaxChunk ? kMaxChunk : guess;
+  // The lexer reads data runs 16 bytes at a time: NUL bytes after the text keep it inside.
+  FSource.append(kSourcePad, '\0');
+  // Ordinary interchanges need about 4.5 bytes of nodes and values per byte of text; later
+  // chunks add half the text size each, so the slack stays a fraction of the tree.
+  std::size_t guess = FSource.size() / 2 * 9 + 512;
+  FNextChunk = guess > kMaxChunk ? kMaxChunk : guess;
+  std::size_t later = FSource.size() / 2;
+  FLaterChunk = later < 4096 ? 4096 : later > kMaxChunk ? kMaxChunk : later;
 }
 
 void* SegmentTree::Allocate(std::size_t bytes) {
   bytes = (bytes + 7) & ~std::size_t{7};
   if (bytes > FArenaLeft) {
-    std::size_t size = bytes > FNextChunk ? bytes : FNextChunk;
-    FChunks.emplace_back(new char[size]);
-    FChunkSizes.push_back(size);
-    FArenaPos = FChunks.back().get();
-    FArenaLeft = size;
-    if (FNextChunk < kMaxChunk) FNextChunk *= 2;
+    while (FChunkInUse < FChunks.size() && FChunkSizes[FChunkInUse] < bytes) ++FChunkInUse;
+    if (FChunkInUse == FChunks.size()) {
+      std::size_t size = bytes > FNextChunk ? bytes : FNextChunk;
+      FChunks.emplace_back(new char[size]);
+      FChunkSizes.push_back(size);
+      FNextChunk = FLaterChunk;
+    }
+    FArenaPos = FChunks[FChunkInUse].get();
+    FArenaLeft = FChunkSizes[FChunkInUse];
+    ++FChunkInUse;
   }
   void* p = FArenaPos;
+  FArenaUsed += bytes;
   FArenaPos += bytes;
   FArenaLeft -= bytes;
   return p;
@@ -53,7 +68,7 @@ void* SegmentTree::Allocate(std::size_t bytes) {
 std::size_t SegmentTree::HeapBytes() const {
   std::size_t n = FSource.capacity() + FEdits.capacity() + FChunks.capacity() * sizeof(void*) +
                   FChunkSizes.capacity() * sizeof(std::size_t);
-  for (std::size_t s : FChunkSizes) n += s;
+  for (std::size_t i = 0; i < FChunkInUse; ++i) n += FChunkSizes[i];
   return n;
 }
 
@@ -65,33 +80,48 @@ ValueRef SegmentTree::Store(std::string_view s) {
   return r;
 }
 
-SegmentNode* SegmentTree::NewSegment(int layoutIndex, const ValueRef* values) {
+SegmentNode* SegmentTree::NewSegment(int layoutIndex, const ValueRef* values, int used) {
   const Layouts& l = Layouts::Get();
-  const SegmentLayout& lay = l.At(layoutIndex);
   auto* n = new (Allocate(sizeof(SegmentNode))) SegmentNode();
   n->layout = static_cast<std::int16_t>(layoutIndex);
   n->ownFlags = l.Flags(layoutIndex).load(std::memory_order_relaxed);
-  n->values = static_cast<ValueRef*>(Allocate(sizeof(ValueRef) * static_cast<std::size_t>(lay.count)));
-  if (values)
-    std::memcpy(static_cast<void*>(n->values), values, sizeof(ValueRef) * static_cast<std::size_t>(lay.count));
-  else
-    for (int i = 0; i < lay.count; ++i) n->values[i] = ValueRef();
+  if (used > 0) {
+    n->values = static_cast<ValueRef*>(Allocate(sizeof(ValueRef) * static_cast<std::size_t>(used)));
+    std::memcpy(static_cast<void*>(n->values), values, sizeof(ValueRef) * static_cast<std::size_t>(used));
+    n->slotCount = static_cast<std::uint8_t>(used);
+  }
   return n;
+}
+
+// Gives a node a slot for every key of its layout.
+void SegmentTree::GrowSlots(SegmentNode* n) {
+  const SegmentLayout& lay = Layouts::Get().At(n->layout);
+  auto* v = static_cast<ValueRef*>(Allocate(sizeof(ValueRef) * static_cast<std::size_t>(lay.count)));
+  for (int i = 0; i < lay.count; ++i) v[i] = i < n->slotCount ? n->values[i] : ValueRef();
+  n->values = v;
+  n->slotCount = static_cast<std::uint8_t>(lay.count);
+}
+
+void SegmentTree::SetSlotRef(SegmentNode* n, int slot, ValueRef r) {
+  if (slot >= n->slotCount) GrowSlots(n);
+  n->values[slot] = r;
 }
 
 SegmentNode* SegmentTree::NewSegment(std::string_view tag) {
   int idx = Layouts::Get().IndexOf(tag);
-  if (idx >= 0) return NewSegment(idx, nullptr);
-  // A tag outside the tables holds no values.
+  if (idx >= 0) return NewSegment(idx, nullptr, 0);
+  // A tag outside the tables holds no values, only its tag.
   auto* n = new (Allocate(sizeof(SegmentNode))) SegmentNode();
-  n->text = Store(tag);
+  n->values = static_cast<ValueRef*>(Allocate(sizeof(ValueRef)));
+  n->values[0] = Store(tag);
   return n;
 }
 
 SegmentNode* SegmentTree::NewPositional(ValueRef text) {
   auto* n = new (Allocate(sizeof(SegmentNode))) SegmentNode();
   n->positional = true;
-  n->text = text;
+  n->values = static_cast<ValueRef*>(Allocate(sizeof(ValueRef)));
+  n->values[0] = text;
   return n;
 }
 
@@ -107,16 +137,16 @@ void SegmentTree::LinkNew(SegmentNode* before, SegmentNode* node) {
 void SegmentTree::Add(SegmentNode* parent, SegmentNode* node) {
   node->parent = parent;
   node->level = parent ? parent->level + 1 : 0;
-  SegmentNode* before;
+  SegmentNode* before = nullptr;
   if (parent) {
-    before = parent->lastChild ? LastDescendant(parent->lastChild) : parent;
+    if (!FBuilding) before = parent->lastChild ? LastDescendant(parent->lastChild) : parent;
     if (parent->lastChild)
       parent->lastChild->nextSibling = node;
     else
       parent->firstChild = node;
     parent->lastChild = node;
   } else {
-    before = FRootLast ? LastDescendant(FRootLast) : nullptr;
+    if (!FBuilding) before = FRootLast ? LastDescendant(FRootLast) : nullptr;
     if (FRootLast)
       FRootLast->nextSibling = node;
     else
@@ -241,7 +271,7 @@ bool SegmentTree::DescendantsEmpty(const SegmentNode* n) const {
 
 std::string_view SegmentTree::Tag(const SegmentNode* n) const {
   if (n->positional) return "[DATA]";
-  if (n->layout < 0) return View(n->text);
+  if (n->layout < 0) return View(n->values[0]);
   return Layouts::Get().At(n->layout).tag;
 }
 
@@ -250,10 +280,14 @@ std::string_view SegmentTree::GetValue(const SegmentNode* n, std::string_view co
   const SegmentLayout* lay = Layout(n);
   if (!lay) return {};
   int slot = FindKey(*lay, composite, compositePos, element, elementPos);
-  return slot < 0 ? std::string_view() : View(n->values[slot]);
+  return slot < 0 ? std::string_view() : Slot(n, slot);
 }
 
 void SegmentTree::SetSlot(SegmentNode* n, int slot, std::string_view value) {
+  if (slot >= n->slotCount) {
+    if (value.empty()) return;
+    GrowSlots(n);
+  }
   ValueRef& r = n->values[slot];
   if (value.empty()) {
     r = ValueRef();
@@ -278,7 +312,7 @@ bool SegmentTree::SetValue(SegmentNode* n, std::string_view composite, int compo
 
 std::string_view SegmentTree::Qualifier(const SegmentNode* n) const {
   const SegmentLayout* lay = Layout(n);
-  return lay && lay->count > 0 ? View(n->values[0]) : std::string_view();
+  return lay ? Slot(n, 0) : std::string_view();
 }
 
 void SegmentTree::SetQualifier(SegmentNode* n, std::string_view value) {
@@ -289,16 +323,16 @@ void SegmentTree::SetQualifier(SegmentNode* n, std::string_view value) {
 void SegmentTree::ClearValues(SegmentNode* n) {
   const SegmentLayout* lay = Layout(n);
   if (!lay) return;
-  for (int i = 0; i < lay->count; ++i) n->values[i] = ValueRef();
+  for (int i = 0; i < n->slotCount; ++i) n->values[i] = ValueRef();
 }
 
 bool SegmentTree::IsEmpty(const SegmentNode* n) const {
-  if (n->positional) return (n->text.len & ~kEditStoreBit) == 0;
+  if (n->positional) return (n->values[0].len & ~kEditStoreBit) == 0;
   const SegmentLayout* lay = Layout(n);
   if (!lay) return true;
   if (lay->cls == 'T') return false;
   std::uint32_t flags = Layouts::Get().Flags(n->layout).load(std::memory_order_relaxed);
-  for (int i = 0; i < lay->count; ++i)
+  for (int i = 0; i < n->slotCount; ++i)
     if (((flags >> i) & 1) && (n->values[i].len & ~kEditStoreBit)) return false;
   return true;
 }
@@ -306,7 +340,7 @@ bool SegmentTree::IsEmpty(const SegmentNode* n) const {
 bool SegmentTree::AllValuesEmpty(const SegmentNode* n) const {
   const SegmentLayout* lay = Layout(n);
   if (!lay) return true;
-  for (int i = 0; i < lay->count; ++i)
+  for (int i = 0; i < n->slotCount; ++i)
     if (n->values[i].len & ~kEditStoreBit) return false;
   return true;
 }

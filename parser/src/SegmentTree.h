@@ -19,6 +19,8 @@ struct ValueRef {
   std::uint32_t len = 0;
 };
 constexpr std::uint32_t kEditStoreBit = 0x80000000u;
+// NUL bytes kept after the source text, so that the lexer may read a block past its end.
+constexpr std::size_t kSourcePad = 16;
 
 struct SegmentNode {
   SegmentNode* parent = nullptr;
@@ -27,14 +29,16 @@ struct SegmentNode {
   SegmentNode* nextSibling = nullptr;
   SegmentNode* next = nullptr;  // document order
   SegmentNode* prev = nullptr;
+  // Values in layout order, only up to the last one given (slotCount); a positional-data
+  // node keeps its free text, a tag outside the tables its tag, in values[0].
+  ValueRef* values = nullptr;
   std::int32_t level = 0;
   std::int32_t data = 0;
-  ValueRef* values = nullptr;  // one per key of the layout
-  ValueRef text;               // free text of a positional-data node; tag of a segment outside the tables
   std::uint32_t ownFlags = 0;  // the layout's data flags when the segment was created
   std::int16_t layout = -1;    // -1: positional data, or a tag outside the tables
-  bool positional = false;
-  bool deleted = false;
+  std::uint8_t slotCount = 0;
+  bool positional : 1 = false;
+  bool deleted : 1 = false;
 };
 
 class SegmentTree {
@@ -46,7 +50,8 @@ class SegmentTree {
 
   // Removes every node and value. The source text stays unless replaced.
   void Clear();
-  // Takes the text that parsed values will be slices of (clears the tree first).
+  // Takes the text that parsed values will be slices of (clears the tree first); kSourcePad
+  // NUL bytes are added after it.
   void SetSource(std::string text);
   const std::string& Source() const { return FSource; }
   // Bumped whenever the tree is emptied: handles compare it to find out they are stale.
@@ -55,10 +60,15 @@ class SegmentTree {
   bool Building() const { return FBuilding; }
   void SetBuilding(bool on) { FBuilding = on; }
 
-  // Node creation. Values are all empty unless given (parse: count refs of the layout).
+  // Node creation. A new segment has no values; the parser gives the first `used` of them.
   SegmentNode* NewSegment(std::string_view tag);
-  SegmentNode* NewSegment(int layoutIndex, const ValueRef* values);
+  SegmentNode* NewSegment(int layoutIndex, const ValueRef* values, int used);
   SegmentNode* NewPositional(ValueRef text);
+  // Free text of a positional-data node.
+  std::string_view Text(const SegmentNode* n) const { return n->positional ? View(n->values[0]) : std::string_view(); }
+  void ClearText(SegmentNode* n) {
+    if (n->positional) n->values[0] = ValueRef();
+  }
 
   // Stores a text in the edit store and returns its reference.
   ValueRef Store(std::string_view s);
@@ -96,7 +106,10 @@ class SegmentTree {
   bool SetValue(SegmentNode* n, std::string_view composite, int compositePos, std::string_view element,
                 int elementPos, std::string_view value);
   void SetSlot(SegmentNode* n, int slot, std::string_view value);
-  std::string_view Slot(const SegmentNode* n, int slot) const { return View(n->values[slot]); }
+  std::string_view Slot(const SegmentNode* n, int slot) const {
+    return slot < n->slotCount && n->layout >= 0 ? View(n->values[slot]) : std::string_view();
+  }
+  void SetSlotRef(SegmentNode* n, int slot, ValueRef r);
   std::string_view Qualifier(const SegmentNode* n) const;
   void SetQualifier(SegmentNode* n, std::string_view value);
   void ClearValues(SegmentNode* n);
@@ -104,11 +117,14 @@ class SegmentTree {
   bool AllValuesEmpty(const SegmentNode* n) const;
   void SaveFlags(const SegmentNode* n) const;
 
-  // Heap bytes held by the tree (arena, stores), for the benchmarks.
+  // Heap bytes the tree uses (arena chunks holding nodes, text, stores), for the benchmarks.
   std::size_t HeapBytes() const;
+  // Arena bytes handed out to nodes and values.
+  std::size_t ArenaUsed() const { return FArenaUsed; }
 
  private:
   void* Allocate(std::size_t bytes);
+  void GrowSlots(SegmentNode* n);
   void LinkNew(SegmentNode* before, SegmentNode* node);
   static SegmentNode* LastDescendant(SegmentNode* n) {
     while (n->lastChild) n = n->lastChild;
@@ -117,11 +133,16 @@ class SegmentTree {
 
   std::string FSource;
   std::string FEdits;
+  // Arena chunks; kept (up to a limit) when the tree is emptied so that the next parse
+  // reuses them.
   std::vector<std::unique_ptr<char[]>> FChunks;
   std::vector<std::size_t> FChunkSizes;
+  std::size_t FChunkInUse = 0;  // chunks [0, FChunkInUse) hold nodes
+  std::size_t FArenaUsed = 0;
   char* FArenaPos = nullptr;
   std::size_t FArenaLeft = 0;
   std::size_t FNextChunk = 4096;
+  std::size_t FLaterChunk = 4096;
   SegmentNode* FRootFirst = nullptr;
   SegmentNode* FRootLast = nullptr;
   bool FBuilding = false;

@@ -30,7 +30,7 @@ struct Parsed {
       out += tree.Tag(n);
       if (n->positional) {
         out += ' ';
-        for (char c : tree.View(n->text)) out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+        for (char c : tree.Text(n)) out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
       } else if (const SegmentLayout* l = tree.Layout(n)) {
         for (int i = 0; i < l->count; ++i)
           if (!tree.Slot(n, i).empty()) {
