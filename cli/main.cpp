@@ -23,6 +23,9 @@ const Command kCommands[] = {
     {"unindent", cli::CmdUnindent, "unindent FILE              print it on one line"},
     {"check", cli::CmdCheck, "check FILE [OPTIONS]        validate the file's text as one message"},
     {"split", cli::CmdSplit, "split FILE                 print each line's interchanges, one per message"},
+    {"syntax", cli::CmdSyntax, "syntax [--lines] FILE       list the syntax errors (one interchange per line with --lines)"},
+    {"tree", cli::CmdTree, "tree FILE                  print the segment tree"},
+    {"generate", cli::CmdGenerate, "generate FILE              parse and write the message back"},
 };
 
 void Usage(FILE* out) {
