@@ -480,16 +480,17 @@ static void PrintSummary(const Summary& s, bool json, std::size_t lineErrors, bo
     std::fputs(out.c_str(), stdout);
     return;
   }
+  // Counts and percentages first, so that long catalogue texts do not break the columns.
   std::printf("Global Result\n");
   for (const auto& [caption, count] : global)
-    std::printf("  %-40s %10lld %8s\n", caption, static_cast<long long>(count), Percent(count, s.Total).c_str());
-  std::printf("  %-40s %10lld\n", "Total", static_cast<long long>(s.Total));
+    std::printf("  %10lld %8s  %s\n", static_cast<long long>(count), Percent(count, s.Total).c_str(), caption);
+  std::printf("  %10lld %8s  %s\n", static_cast<long long>(s.Total), "", "Total");
   auto table = [](const char* title, const std::vector<CodeRow>& rows, std::int64_t total) {
     std::printf("\n%s\n", title);
     for (const CodeRow& r : rows) {
       std::string caption = r.Code + " : " + r.Text;
-      std::printf("  %-40s %10lld %8s\n", caption.c_str(), static_cast<long long>(r.Count),
-                  Percent(r.Count, total).c_str());
+      std::printf("  %10lld %8s  %s\n", static_cast<long long>(r.Count), Percent(r.Count, total).c_str(),
+                  caption.c_str());
     }
   };
   table("By Error Code", s.Errors, s.ErrorTotal);

@@ -16,4 +16,11 @@ int CmdSplit(const Args& args);
 int CmdValidate(const Args& args);
 int CmdResults(const Args& args);
 
+// check FILE [--message-date YYYY-MM-DD] [--no-check-filter] [--inter-application] [--json]
+int CmdCheck(const Args& args);
+// The parser's jobs on a file (CmdParser.cpp).
+int CmdSyntax(const Args& args);
+int CmdTree(const Args& args);
+int CmdGenerate(const Args& args);
+
 }  // namespace cli

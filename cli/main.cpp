@@ -22,7 +22,11 @@ const Command kCommands[] = {
     {"unregister", cli::CmdUnregister, "unregister [LIBRARY...]    remove their registration"},
     {"indent", cli::CmdIndent, "indent FILE                print the file's interchange indented"},
     {"unindent", cli::CmdUnindent, "unindent FILE              print it on one line"},
+    {"check", cli::CmdCheck, "check FILE [OPTIONS]        validate the file's text as one message"},
     {"split", cli::CmdSplit, "split FILE                 print each line's interchanges, one per message"},
+    {"syntax", cli::CmdSyntax, "syntax [--lines] FILE       list the syntax errors (one interchange per line with --lines)"},
+    {"tree", cli::CmdTree, "tree FILE                  print the segment tree"},
+    {"generate", cli::CmdGenerate, "generate FILE              parse and write the message back"},
     {"validate", cli::CmdValidate,
      "validate FILE [--db PATH] [--keepdb] [--jobs N] [--json] [--stop-on-error] [--message-date YYYY-MM-DD]\n"
      "                             validate every line into a results database and print its summary"},

@@ -105,12 +105,12 @@ TEST_F(ValidateCmdTest, SummaryAndExitStatus) {
 
   r = Run({"validate", Write("ok.txt", std::string(kValid) + kWarn)}, FDir);
   EXPECT_EQ(r.Status, 0) << r.Err;
-  EXPECT_NE(Squeezed(r.Out).find("Messages valid 1 50.00\n"), std::string::npos) << r.Out;
-  EXPECT_NE(Squeezed(r.Out).find("W0001 : Obsolete 1 100.00\n"), std::string::npos) << r.Out;
+  EXPECT_NE(Squeezed(r.Out).find("1 50.00 Messages valid\n"), std::string::npos) << r.Out;
+  EXPECT_NE(Squeezed(r.Out).find("1 100.00 W0001 : Obsolete\n"), std::string::npos) << r.Out;
 
   r = Run({"validate", Write("empty.txt", "")}, FDir);
   EXPECT_EQ(r.Status, 0);
-  EXPECT_NE(Squeezed(r.Out).find("Messages with error(s) 0 0.00"), std::string::npos) << r.Out;
+  EXPECT_NE(Squeezed(r.Out).find("0 0.00 Messages with error(s)"), std::string::npos) << r.Out;
 
   r = Run({"validate", FDir + "/missing.txt"}, FDir);
   EXPECT_EQ(r.Status, 2);
@@ -125,14 +125,14 @@ TEST_F(ValidateCmdTest, LineErrorsGoOnUnlessStopped) {
   EXPECT_EQ(r.Status, 1);  // lines that failed are no success
   EXPECT_EQ(r.Err, "2\tGetExchangeType failed (Missing XGH)\n4\tGetExchangeType failed (Missing XEH)\nresults database: " +
                        db + "\n");
-  EXPECT_NE(Squeezed(r.Out).find("Total 3\n"), std::string::npos) << r.Out;
+  EXPECT_NE(Squeezed(r.Out).find("3 Total\n"), std::string::npos) << r.Out;
   EXPECT_TRUE(fs::exists(db));  // a named database is kept
 
   fs::remove(db);
   r = Run({"validate", file, "--db", db, "--stop-on-error"}, FDir);
   EXPECT_EQ(r.Status, 1);
   EXPECT_EQ(r.Err, "2\tGetExchangeType failed (Missing XGH)\nresults database: " + db + "\n");
-  EXPECT_NE(Squeezed(r.Out).find("Total 1\n"), std::string::npos) << r.Out;
+  EXPECT_NE(Squeezed(r.Out).find("1 Total\n"), std::string::npos) << r.Out;
 }
 
 TEST_F(ValidateCmdTest, TemporaryDatabaseIsDeletedUnlessKept) {
@@ -169,7 +169,7 @@ TEST_F(ValidateCmdTest, JobsGiveTheSameDatabase) {
   EXPECT_EQ(d1, Dump(two));
   // Stopped at the first failing line (8): the rows of the 7 lines before it.
   EXPECT_EQ(r3.Err.substr(0, r3.Err.find('\n')), "8\tGetExchangeType failed (Missing XGH)");
-  EXPECT_NE(Squeezed(r3.Out).find("Total 9\n"), std::string::npos) << r3.Out;
+  EXPECT_NE(Squeezed(r3.Out).find("9 Total\n"), std::string::npos) << r3.Out;
 }
 
 TEST_F(ValidateCmdTest, ResultsOfOneMessage) {

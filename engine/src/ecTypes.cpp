@@ -1,0 +1,579 @@
+#include "ecTypes.h"
+
+#include <ctime>
+#include <stdexcept>
+
+#include "Format.h"
+#include "ecTrace.h"
+#include "ecValidator.h"
+
+namespace ruvala {
+
+using common::Fmt;
+using edicom::BStr;
+using edicom::ComPtr;
+using kalvix::IEdiSegment;
+
+// --- segment object access --------------------------------------------------------------------
+
+[[noreturn]] static void SegmentCallFailed(const char* member, edicom::HRESULT hr) {
+  std::string why = edicom::TakeErrorDescription();
+  throw std::runtime_error(why.empty() ? Fmt("IEdiSegment.%s failed (0x%x)", member, static_cast<unsigned>(hr))
+                                       : Fmt("IEdiSegment.%s failed (%s)", member, why));
+}
+
+#define EDI_CALL(member, call)                              \
+  do {                                                      \
+    edicom::HRESULT hr_ = (call);                           \
+    if (edicom::FAILED(hr_)) SegmentCallFailed(member, hr_); \
+  } while (0)
+
+std::string TSgmt::Tag() const {
+  BStr s;
+  EDI_CALL("Tag", FSeg->get_Tag(s.Put()));
+  return s.Utf8();
+}
+
+int TSgmt::Level() const {
+  std::int32_t v = 0;
+  EDI_CALL("Level", FSeg->get_Level(&v));
+  return v;
+}
+
+bool TSgmt::Empty() const {
+  std::int32_t v = 0;
+  EDI_CALL("Empty", FSeg->get_Empty(&v));
+  return v != 0;
+}
+
+bool TSgmt::Rubrique() const {
+  std::int32_t v = 0;
+  EDI_CALL("Rubrique", FSeg->get_Rubrique(&v));
+  return v != 0;
+}
+
+std::string TSgmt::Qualifier() const {
+  BStr s;
+  EDI_CALL("Qualifier", FSeg->get_Qualifier(s.Put()));
+  return s.Utf8();
+}
+
+std::string TSgmt::Find(const std::string& de, int pos) const {
+  BStr d(de), v;
+  EDI_CALL("Find", FSeg->Find(d.Get(), pos, v.Put()));
+  return v.Utf8();
+}
+
+std::string TSgmt::FindInComponent(const std::string& cde, int cdePos, const std::string& de, int pos) const {
+  BStr c(cde), d(de), v;
+  EDI_CALL("FindInComponent", FSeg->FindInComponent(c.Get(), cdePos, d.Get(), pos, v.Put()));
+  return v.Utf8();
+}
+
+void TSgmt::Insert(const std::string& value, const std::string& de, int pos) const {
+  BStr v(value), d(de);
+  EDI_CALL("Insert", FSeg->Insert(v.Get(), d.Get(), pos));
+}
+
+std::int32_t TSgmt::Data() const {
+  std::int32_t v = 0;
+  EDI_CALL("Data", FSeg->get_Data(&v));
+  return v;
+}
+
+void TSgmt::SetData(std::int32_t data) const { EDI_CALL("Data", FSeg->put_Data(data)); }
+
+ComPtr<IEdiSegment> SegmentFromVariant(edicom::VARIANT& v) {
+  ComPtr<IEdiSegment> out;
+  if ((v.vt == edicom::VT_DISPATCH || v.vt == edicom::VT_UNKNOWN) && v.punkVal)
+    v.punkVal->QueryInterface(kalvix::IID_IEdiSegment, out.PutVoid());
+  return out;
+}
+
+ComPtr<IEdiSegment> TSgmt::Parent() const {
+  edicom::Variant v;
+  EDI_CALL("Parent", FSeg->get_Parent(&v));
+  return SegmentFromVariant(v);
+}
+
+ComPtr<IEdiSegment> TSgmt::Next() const {
+  edicom::Variant v;
+  EDI_CALL("GetNextSgmt", FSeg->GetNextSgmt(&v));
+  return SegmentFromVariant(v);
+}
+
+// --- helpers ----------------------------------------------------------------------------------
+
+std::string DePosition(const std::string& cde, int cdePos, const std::string& de, int dePos) {
+  if (!cde.empty() && cde != "-") return Fmt("%s:%d, %s:%d", cde, cdePos, de, dePos);
+  return Fmt("%s:%d", de, dePos);
+}
+
+bool IsNumericText(const std::string& text, bool signAllowed) {
+  if (text.empty()) return false;
+  std::size_t i = 0;
+  if (signAllowed && text.size() > 1 && (text[0] == '+' || text[0] == '-')) i = 1;
+  for (; i < text.size(); ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  return true;
+}
+
+void RaiseError(const TErrorCode& code) { throw ETelebibError(code); }
+void RaiseWarning(const TErrorCode& code) { throw ETelebibWarning(code); }
+
+static std::string PadLeft(const std::string& s, std::size_t n, char c) {
+  return s.size() >= n ? s : std::string(n - s.size(), c) + s;
+}
+
+static int StrToIntDef(const std::string& s, int def) {
+  try {
+    return static_cast<int>(StrToInt(s));
+  } catch (const std::invalid_argument&) {
+    return def;
+  }
+}
+
+// First character that is not a digit or a capital letter.
+static std::string FirstBadCharacter(const std::string& s) {
+  for (char c : s)
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'))) return std::string(1, c);
+  return {};
+}
+
+const char* const DateMasks[13] = {"",       "DDMMYYYY", "DDMMYYYYHHNNSS", "DDMM", "YYYY",     "MMYYYY", "MMYY",
+                                   "HHNN",   "DDMMYYYYHHNN", "MM",         "YYYYMMDD", "YYMM", "DDMMYY"};
+
+static bool ReadPart(const std::string& part, int& out) {
+  if (part.empty()) return false;
+  out = 0;
+  for (char c : part) {
+    if (c < '0' || c > '9') return false;
+    out = out * 10 + (c - '0');
+  }
+  return true;
+}
+
+static int CurrentYear() {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  return tm.tm_year + 1900;
+}
+
+// Day, month and year are read in that order and checked against the calendar, whatever the
+// process's own date settings say.
+void CheckDateValue(const std::string& d, const std::string& m) {
+  auto part = [&](const char* token, const char* absent) -> std::string {
+    std::size_t at = m.find(token);
+    if (at == std::string::npos) return absent;
+    std::size_t n = std::char_traits<char>::length(token);
+    return at < d.size() ? d.substr(at, n) : std::string();
+  };
+  std::string yyyy = part("YYYY", ""), yy = part("YY", ""), mm = part("MM", "01"), dd = part("DD", "01"),
+              hh = part("HH", "00"), nn = part("NN", "00"), ss = part("SS", "00");
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  bool ok;
+  if (!yyyy.empty())
+    ok = ReadPart(yyyy, year);
+  else if (!yy.empty())
+    ok = ReadPart("20" + yy, year);
+  else {
+    year = CurrentYear();
+    ok = true;
+  }
+  ok = ok && ReadPart(mm, month) && ReadPart(dd, day) && ReadPart(hh, hour) && ReadPart(nn, minute) &&
+       ReadPart(ss, second);
+  if (ok) {
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    ok = year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
+         day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0) && hour <= 23 && minute <= 59 && second <= 59;
+  }
+  if (!ok) RaiseError(ErrorCode("E0018", d, m));
+}
+
+// --- generic check ----------------------------------------------------------------------------
+
+bool TSegment::FilterMode() const { return FValidator && FValidator->FilterMode(); }
+TDate TSegment::MessageDate() const { return FValidator ? FValidator->MessageDate() : 0; }
+
+void TSegment::Check(TValidator& validator, TSgmt& sgmt) {
+  TraceInfo(this, "Check(%s)", FTag);
+  FValidator = &validator;
+  CheckEmpty(sgmt);
+  for (const TSegmentLayoutItem& row : FLayout) {
+    if (row.FCDE == "-")
+      CheckLayoutDe(sgmt, row);
+    else
+      CheckCDe(sgmt, row);
+  }
+}
+
+void TSegment::CheckEmpty(TSgmt& sgmt) {
+  if (!sgmt.Empty()) return;
+  if (sgmt.Rubrique()) RaiseWarning(WarningCode("W0003", FTag));
+  RaiseWarning(WarningCode("W0004", FTag));
+}
+
+void TSegment::CheckLayoutDe(TSgmt& sgmt, const TSegmentLayoutItem& row) {
+  CheckDe(sgmt, "", row.FDE, 0, row.FOccurrence, row.FMandatory);
+}
+
+void TSegment::CheckCDe(TSgmt& sgmt, const TSegmentLayoutItem& row) {
+  for (int p = 1; p <= row.FOccurrence; ++p) {
+    const TCdeItem& cde = FTelebib.GetCDe(row.FCDE);
+    if (!row.FMandatory) {
+      bool empty = true;
+      for (const TCdeLayoutItem& el : cde.FLayout) {
+        for (int i = 1; i <= el.FOccurrence && empty; ++i)
+          if (!sgmt.FindInComponent(cde.FKey, p, el.FDe, i).empty()) empty = false;
+        if (!empty) break;
+      }
+      if (empty) continue;
+    }
+    if (!CheckSpecificValue(sgmt, row, p, cde))
+      for (const TCdeLayoutItem& el : cde.FLayout) CheckDe(sgmt, cde.FKey, el.FDe, p, el.FOccurrence, el.FMandatory);
+  }
+}
+
+bool TSegment::CheckSpecificValue(TSgmt& sgmt, const TSegmentLayoutItem&, int cdePos, const TCdeItem& cde) {
+  if (!cde.CanHaveSpecificValue || cde.FLayout.empty()) return false;
+  std::string v = sgmt.FindInComponent(cde.FKey, cdePos, cde.FLayout.front().FDe, 1);
+  std::string l = sgmt.FindInComponent(cde.FKey, cdePos, "X901", 1);
+  std::string o = sgmt.FindInComponent(cde.FKey, cdePos, "X902", 1);
+  if (l.empty() && o.empty()) return false;
+  if (FValidator && FValidator->InterApplication()) RaiseError(ErrorCode("E0012", o, l, v));
+  if (l.empty() || o.empty()) RaiseError(ErrorCode("E0011", o, l, v));
+  bool obsolete = false;
+  if (FTelebib.GetValeurSpec(v, l, o, MessageDate(), obsolete)) return true;
+  if (obsolete) RaiseWarning(WarningCode("W0002", o, l, v));
+  RaiseError(ErrorCode("E0010", o, l, v));
+}
+
+void TSegment::CheckMandatory(const std::string& cde, int cdePos, bool mandatory, const std::string& value,
+                              int dePos, const std::string& de) {
+  if (mandatory && value.empty()) RaiseError(ErrorCode("E0013", DePosition(cde, cdePos, de, dePos)));
+}
+
+void TSegment::CheckFormat(const std::string& cde, int cdePos, const std::string& value, int dePos,
+                           const std::string& de) {
+  if (value.empty()) return;
+  const TDeItem& item = FTelebib.GetDe(de);
+  if (item.FNature == 2 && !IsNumericText(value, true))
+    RaiseError(ErrorCode("E0014", DePosition(cde, cdePos, de, dePos), value));
+  if (static_cast<std::int64_t>(value.size()) > item.FLength)
+    RaiseError(ErrorCode("E0015", DePosition(cde, cdePos, de, dePos), value, item.FLength));
+}
+
+void TSegment::CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+                       bool mandatory) {
+  for (int d = 1; d <= maxDe; ++d) {
+    std::string v = cde.empty() ? sgmt.Find(de, d) : sgmt.FindInComponent(cde, cdePos, de, d);
+    CheckMandatory(cde, cdePos, mandatory, v, d, de);
+    CheckFormat(cde, cdePos, v, d, de);
+    if (v.empty()) return;
+    const TDeItem& item = FTelebib.GetDe(de);
+    if (item.FPreVal) {
+      bool obsolete = false;
+      if (!item.FQualifiant.IsValid(v, item.FNature == 2, MessageDate(), obsolete)) {
+        if (obsolete) RaiseWarning(WarningCode("W0001", DePosition(cde, cdePos, de, d), v));
+        RaiseError(ErrorCode("E0009", DePosition(cde, cdePos, de, d), v));
+      }
+    }
+    if (!FTag.empty() && FTag[0] == 'X') continue;
+    if (de == FDE) {
+      FCheckNext.Active = FTelebib.HasListOfValue(v);
+      FCheckNext.Code = v;
+    } else if (FCheckNext.Active) {
+      FCheckNext.Active = false;
+      bool obsolete = false;
+      if (!FTelebib.GetValeur(FCheckNext.Code, v, MessageDate(), obsolete)) {
+        if (obsolete) RaiseWarning(WarningCode("W0001", DePosition(cde, cdePos, de, d), v));
+        RaiseError(ErrorCode("E0009", DePosition(cde, cdePos, de, d), v));
+      }
+    }
+  }
+}
+
+// --- special checkers -------------------------------------------------------------------------
+
+namespace {
+
+class TXGH : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void Check(TValidator& validator, TSgmt& sgmt) override {
+    TSegment::Check(validator, sgmt);
+    validator.XehCount() = 0;
+    validator.SetGroupParties(sgmt.FindInComponent("C900", 1, "X921", 1), sgmt.FindInComponent("C905", 1, "X923", 1),
+                              sgmt.Find("X925", 1));
+    std::string oca = validator.GetOca();
+    if (oca != "?" && oca != "9000" && !FTelebib.OcaIsValid(oca)) RaiseError(ErrorCode("E0029", oca));
+  }
+};
+
+// X910 is read as two characters by every later check of the message.
+static void PadX910(TSgmt& sgmt) {
+  try {
+    sgmt.Insert(PadLeft(sgmt.Find("X910", 1), 2, '0'), "X910", 1);
+  } catch (...) {
+  }
+}
+
+class TXEH : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void Check(TValidator& validator, TSgmt& sgmt) override {
+    PadX910(sgmt);
+    std::exception_ptr raised;
+    try {
+      TSegment::Check(validator, sgmt);
+    } catch (...) {
+      raised = std::current_exception();
+    }
+    int count = ++validator.XehCount();
+    std::string previous;
+    if (count > 1) previous = validator.GetX916(-1);
+    std::string x912 = sgmt.Find("X912", 1);
+    std::string x916 = sgmt.Find("X916", 1);
+    if (x916.empty()) x916 = "00";
+    // A linked unit (X925 "001", message 304) without a domain of its own takes the previous one.
+    if (count > 1 && validator.X925() == "001" && x916 == "00" && StrToIntDef(x912, -1) == 304) x916 = previous;
+    validator.SetX916(-1, x916);
+    validator.SetX912(-1, x912);
+    if (raised) std::rethrow_exception(raised);
+  }
+};
+
+class TXET : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void Check(TValidator& validator, TSgmt& sgmt) override {
+    PadX910(sgmt);
+    TSegment::Check(validator, sgmt);
+  }
+};
+
+class TDTM : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void Check(TValidator& validator, TSgmt& sgmt) override {
+    TSegment::Check(validator, sgmt);
+    std::string d = sgmt.FindInComponent("C015", 1, "X017", 1);
+    std::string f = sgmt.FindInComponent("C015", 1, "X018", 1);
+    if (f.empty()) f = "001";
+    bool blank = true;
+    for (char c : d)
+      if (static_cast<unsigned char>(c) > ' ') blank = false;
+    if (blank) RaiseError(ErrorCode("E0016", d));
+    std::int64_t code = StrToInt(f);
+    if (code <= 12) {
+      // A code of 0 or below has no mask: reported as a format that cannot match.
+      std::string mask = code >= 1 ? DateMasks[code] : "";
+      if (d.size() != mask.size()) RaiseError(ErrorCode("E0017", d, mask));
+      CheckDateValue(d, mask);
+    } else if (!IsNumericText(d, false)) {
+      RaiseError(ErrorCode("E0014", "X017:1", d));
+    }
+  }
+};
+
+class TADR : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+               bool mandatory) override {
+    TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
+    if (de != "X006") return;
+    for (int i = 1; i <= maxDe; ++i) {
+      std::string z = cde.empty() ? sgmt.Find("X006", i) : sgmt.FindInComponent(cde, cdePos, "X006", i);
+      std::string c = sgmt.Find("X008", i);
+      if (c.empty()) c.push_back('B');  // (an assignment trips a false -Wrestrict in g++ 12)
+      if (!FTelebib.GetDeQualifiant("X008", c)) RaiseError(ErrorCode("E0027", c));
+      if (c != "B") return;
+      const TPostalItem* p = FTelebib.GetPostal(z, c);
+      std::string pos = DePosition(cde, cdePos, "X006", i);
+      if (!p) RaiseError(ErrorCode("E0028", pos, z, c));
+      if (IsObsolete(p->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0011", pos, z, c));
+    }
+  }
+};
+
+class TPTY : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+               bool mandatory) override {
+    if (de == "X076") {
+      std::string q = sgmt.Qualifier();
+      if (q == "002" || q == "006") return;  // broker roles carry an FSMA number there
+    }
+    TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
+  }
+};
+
+class TCOM : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+               bool mandatory) override {
+    TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
+    if (!FilterMode()) return;
+    if (sgmt.FindInComponent("C010", 1, "X013", 1) == "003") return;
+    std::string n = sgmt.FindInComponent("C010", 1, "X014", 1);
+    std::string bad = FirstBadCharacter(n);
+    if (!bad.empty()) RaiseWarning(WarningCode("W0012", bad, "C010:1, X014:1", n));
+  }
+};
+
+class TRFF : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+               bool mandatory) override {
+    TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
+    if (!FilterMode() || de != "X051") return;
+    std::string q = sgmt.FindInComponent("C070", 1, "X050", 1);
+    if (q != "008" && q != "020" && q != "028") return;
+    std::string r = sgmt.FindInComponent("C070", 1, "X051", 1);
+    std::string bad = FirstBadCharacter(r);
+    if (!bad.empty()) RaiseWarning(WarningCode("W0012", bad, "C070:1, X051:1", r));
+  }
+};
+
+// IND and MOA: in filter mode X024 is not examined at all.
+class TIndexedAmount : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+               bool mandatory) override {
+    if (FilterMode() && de == "X024") return;
+    TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
+  }
+};
+
+class TIND final : public TIndexedAmount {
+ public:
+  using TIndexedAmount::TIndexedAmount;
+};
+class TMOA final : public TIndexedAmount {
+ public:
+  using TIndexedAmount::TIndexedAmount;
+};
+
+class TICD : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void Check(TValidator& validator, TSgmt& sgmt) override {
+    TSegment::Check(validator, sgmt);
+    if (!FilterMode()) return;
+    std::string g = sgmt.FindInComponent("C095", 1, "X058", 1);
+    std::string x = validator.GetX916(-1);
+    const TGuaranteeItem* item = FTelebib.GetGuarantee(g);
+    if (!item) RaiseError(ErrorCode("E0009", "C095:1, X058:1", g));
+    if (IsObsolete(item->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0005", "C095:1, X058:1", g, x));
+    if (!item->IsDomainValid(x)) RaiseError(ErrorCode("E0019", "C095:1, X058:1", g, x));
+  }
+};
+
+class TIFD : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void Check(TValidator& validator, TSgmt& sgmt) override {
+    TSegment::Check(validator, sgmt);
+    if (!FilterMode()) return;
+    std::string f = sgmt.FindInComponent("C090", 1, "X062", 1);
+    ComPtr<IEdiSegment> parent = sgmt.Parent();
+    if (!parent) throw std::runtime_error("Assertion failure");
+    TSgmt icd(parent);
+    if (icd.Tag() != "ICD") throw std::runtime_error("Assertion failure");
+    std::string g = icd.FindInComponent("C095", 1, "X058", 1);
+    std::string o = validator.GetOca();
+    const TFormulaItem* item = FTelebib.GetFormula(o, g, f);
+    const char* pos = "C090:1, X062:1";
+    if (!item) RaiseError(ErrorCode("E0020", pos, o, g, f));
+    if (IsObsolete(item->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0006", pos, o, g, f));
+    if (IsOutOfDate(item->FDateStart, item->FDateEnd, MessageDate())) RaiseWarning(WarningCode("W0007", pos, o, g, f));
+  }
+};
+
+class TIPD : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+               bool mandatory) override {
+    if (!(FilterMode() && de == "X067")) {
+      TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
+      return;
+    }
+    std::string k = sgmt.Find("X060", 1);
+    if (maxDe == 0) return;
+    std::string v = sgmt.FindInComponent("C085", 1, "X067", 1);
+    if (k == "A532")
+      CheckProduct(v);
+    else if (k == "A502")
+      CheckTypePolicy(v);
+    else
+      TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
+  }
+
+ private:
+  void CheckProduct(const std::string& v) {
+    std::string o = FValidator->GetOca();
+    std::string x = FValidator->GetX916(-1);
+    const char* pos = "C085:1, X067:1";
+    const TProductItem* p = FTelebib.GetProduct(o, v);
+    if (!p) RaiseError(ErrorCode("E0021", pos, o, v));
+    if (p->FDomain != StripLeadingZeros(x)) RaiseError(ErrorCode("E0022", pos, o, v, x, PadLeft(p->FDomain, 2, '0')));
+    if (IsObsolete(p->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0008", pos, o, v, x));
+    if (IsOutOfDate(p->FDateStart, p->FDateEnd, MessageDate())) RaiseWarning(WarningCode("W0009", pos, o, v, x));
+  }
+  void CheckTypePolicy(const std::string& v) {
+    std::string x = FValidator->GetX916(-1);
+    const char* pos = "C085:1, X067:1";
+    const TTypePoliceItem* t = FTelebib.GetTypePolice(v);
+    if (!t) RaiseError(ErrorCode("E0023", pos, v));
+    if (IsObsolete(t->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0010", pos, v));
+    if (!t->IsDomainValid(x)) RaiseError(ErrorCode("E0024", pos, v, x));
+  }
+};
+
+class TROD : public TSegment {
+ public:
+  using TSegment::TSegment;
+  void Check(TValidator& validator, TSgmt& sgmt) override {
+    TSegment::Check(validator, sgmt);
+    if (!FilterMode()) return;
+    std::string r = sgmt.Find("X052", 1);
+    std::string x = validator.GetX916(-1);
+    std::string u = validator.GetX912(-1);
+    // Unit 304 may carry the pseudo risk object 998: a warning that keeps the error's entry.
+    if (r == "998" && StrToIntDef(u, -1) == 304) RaiseWarning(ErrorCode("E0009", "X052:1", r));
+    const TRiskObjectItem* item = FTelebib.GetRiskObject(r);
+    if (!item) RaiseError(ErrorCode("E0009", "X052:1", r));
+    if (IsObsolete(item->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0005", "X052:1", r, x));
+    if (!item->IsDomainValid(x)) RaiseError(ErrorCode("E0019", "X052:1", r, x));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<TSegment> CreateSegmentChecker(TTelebib& telebib, const std::string& tag) {
+  if (tag == "ADR") return std::make_unique<TADR>(telebib, tag);
+  if (tag == "COM") return std::make_unique<TCOM>(telebib, tag);
+  if (tag == "DTM") return std::make_unique<TDTM>(telebib, tag);
+  if (tag == "ICD") return std::make_unique<TICD>(telebib, tag);
+  if (tag == "IFD") return std::make_unique<TIFD>(telebib, tag);
+  if (tag == "IND") return std::make_unique<TIND>(telebib, tag);
+  if (tag == "MOA") return std::make_unique<TMOA>(telebib, tag);
+  if (tag == "IPD") return std::make_unique<TIPD>(telebib, tag);
+  if (tag == "PTY") return std::make_unique<TPTY>(telebib, tag);
+  if (tag == "RFF") return std::make_unique<TRFF>(telebib, tag);
+  if (tag == "ROD") return std::make_unique<TROD>(telebib, tag);
+  if (tag == "XEH") return std::make_unique<TXEH>(telebib, tag);
+  if (tag == "XET") return std::make_unique<TXET>(telebib, tag);
+  if (tag == "XGH") return std::make_unique<TXGH>(telebib, tag);
+  return std::make_unique<TSegment>(telebib, tag);
+}
+
+}  // namespace ruvala

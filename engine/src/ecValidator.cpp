@@ -1,0 +1,288 @@
+#include "ecValidator.h"
+
+#include <ctime>
+#include <stdexcept>
+
+#include "Format.h"
+#include "ecTrace.h"
+#include "ecTypes.h"
+
+#ifdef RUVALA_CONTROL_TABLES
+#include "ecDataBase.h"
+#else
+namespace ruvala {
+// Without the control rules built in, inter-application mode validates without control tables.
+class TControlTable {};
+}  // namespace ruvala
+#endif
+
+namespace ruvala {
+
+using common::Fmt;
+using edicom::BStr;
+using edicom::ComPtr;
+using kalvix::IEdiSegment;
+
+// --- Data stamp -------------------------------------------------------------------------------
+
+std::int32_t DataWithSegmentNo(std::int32_t data, std::int32_t segmentNo) {
+  std::uint32_t d = static_cast<std::uint32_t>(data);
+  return static_cast<std::int32_t>((d & 0xFFFF0000u) | (static_cast<std::uint32_t>(segmentNo) & 0xFFFFu));
+}
+
+std::int32_t DataWithUnitNo(std::int32_t data, std::int32_t unitNo) {
+  std::uint32_t d = static_cast<std::uint32_t>(data);
+  return static_cast<std::int32_t>((d & 0xFFFFu) | (static_cast<std::uint32_t>(unitNo) << 16));
+}
+
+void SetDataSegmentNo(IEdiSegment* s, std::int32_t segmentNo) {
+  TSgmt sg{ComPtr<IEdiSegment>(s)};
+  sg.SetData(DataWithSegmentNo(sg.Data(), segmentNo));
+}
+
+void SetDataUnitNo(IEdiSegment* s, std::int32_t unitNo) {
+  TSgmt sg{ComPtr<IEdiSegment>(s)};
+  sg.SetData(DataWithUnitNo(sg.Data(), unitNo));
+}
+
+std::int32_t GetDataSegmentNo(IEdiSegment* s) { return DataSegmentNo(TSgmt(ComPtr<IEdiSegment>(s)).Data()); }
+std::int32_t GetDataUnitNo(IEdiSegment* s) { return DataUnitNo(TSgmt(ComPtr<IEdiSegment>(s)).Data()); }
+
+TDate Today() {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  // Days from 1899-12-30 to the civil date (proleptic Gregorian).
+  int y = tm.tm_year + 1900, m = tm.tm_mon + 1, d = tm.tm_mday;
+  y -= m <= 2;
+  int era = (y >= 0 ? y : y - 399) / 400;
+  int yoe = y - era * 400;
+  int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  long days1970 = static_cast<long>(era) * 146097 + doe - 719468;
+  return static_cast<TDate>(days1970 + 25569);
+}
+
+// --- TValidator -----------------------------------------------------------------------------
+
+TValidator::TValidator(TTelebib* telebib) : FTelebib(telebib ? telebib : &TelebibInstance()) {}
+TValidator::~TValidator() = default;
+
+std::string TValidator::GetX912(int i) const {
+  if (FX912.empty()) throw std::runtime_error("No X912 value");
+  return i < 0 || static_cast<std::size_t>(i) >= FX912.size() ? FX912.back() : FX912[static_cast<std::size_t>(i)];
+}
+
+std::string TValidator::GetX916(int i) const {
+  if (FX916.empty()) throw std::runtime_error("No X916 value");
+  return i < 0 || static_cast<std::size_t>(i) >= FX916.size() ? FX916.back() : FX916[static_cast<std::size_t>(i)];
+}
+
+static void StoreAt(std::vector<std::string>& list, int i, std::string value) {
+  if (i < 0) {
+    list.push_back(std::move(value));
+    return;
+  }
+  if (static_cast<std::size_t>(i) >= list.size()) list.resize(static_cast<std::size_t>(i) + 1);
+  list[static_cast<std::size_t>(i)] = std::move(value);
+}
+
+void TValidator::SetX912(int i, const std::string& value) {
+  StoreAt(FX912, i, value.size() >= 4 ? value : std::string(4 - value.size(), '0') + value);
+}
+
+void TValidator::SetX916(int i, const std::string& value) { StoreAt(FX916, i, value); }
+
+std::string TValidator::GetOca() const {
+  switch (FEdiDirection) {
+    case edCyToBroker:
+    case edCyToCy:
+      return FX921;
+    case edBrokerToCy:
+      return FX923;
+    default:
+      return "?";
+  }
+}
+
+std::string TValidator::GetSegmentKey(IEdiSegment* s) const {
+  TSgmt sg{ComPtr<IEdiSegment>(s)};
+  int level = sg.Level();
+  if (level < 2) return sg.Tag();
+  std::vector<TKeyPiece> pieces(kMaxLevel + 1);
+  for (int l = 2; l <= level && l <= kMaxLevel; ++l) {
+    IEdiSegment* p = l == level ? s : FParents[static_cast<std::size_t>(l)].Get();
+    if (!p) continue;
+    TSgmt ps{ComPtr<IEdiSegment>(p)};
+    pieces[static_cast<std::size_t>(l)] = {ps.Tag(), ps.Qualifier()};
+  }
+  return MakeSegmentKey(level, sg.Tag(), pieces);
+}
+
+void TValidator::Clear() {
+  FErrors.Clear();
+  FWarnings.Clear();
+  FX912.clear();
+  FX916.clear();
+}
+
+static bool IsBlankText(const std::string& s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) > ' ') return false;
+  return true;
+}
+
+// Steps shared by Validate and ValidateEx once the text is known not to be empty.
+bool TValidator::ValidateBody() {
+  FEdiDirection = common::EdiGetDirection(FEdiMessage);
+  if (FMessageDate == 0) FMessageDate = Today();
+  // A pending code-list check never crosses from one validation into the next.
+  for (const auto& checker : FTelebib->Segments()) checker->FCheckNext = TCheckNext{};
+  try {
+    ValidateSegments();
+    for (std::size_t i = 0; i < FX912.size(); ++i) ValidateControlTable(FX912[i], i + 1 == FX912.size());
+  } catch (const std::exception& e) {
+    FParents = {};
+    FControlTable.reset();
+    FErrors.Add(0, "", ErrorCode("E0003", e.what()));
+    return false;
+  }
+  FControlTable.reset();
+  return true;
+}
+
+bool TValidator::Validate() {
+  TraceInfo(this, "Validate()");
+  Clear();
+  if (IsBlankText(FEdiMessage)) {
+    FErrors.Add(0, "", ErrorCode("E0002"));
+    return false;
+  }
+  ValidateBody();
+  return FErrors.Count() == 0;
+}
+
+int TValidator::ValidateEx(std::string& error) {
+  TraceInfo(this, "ValidateEx()");
+  Clear();
+  if (IsBlankText(FEdiMessage)) {
+    FErrors.Add(0, "", ErrorCode("E0002"));
+    return 0;
+  }
+  if (!ValidateBody()) return 0;
+  if (FErrors.Count() > 0) {
+    const TEdiErrorItem& first = FErrors.GetItems(0);
+    if (first.Error.Code == "E0004") return 1;
+    error = first.Error.Message;
+    return 3;
+  }
+  if (FWarnings.Count() > 0) {
+    error = FWarnings.GetItems(0).Error.Message;
+    return 2;
+  }
+  return 0;
+}
+
+namespace {
+// Empties the parent array however the walk ends.
+struct TParentsGuard {
+  TTabOleVariant& parents;
+  ~TParentsGuard() { parents = {}; }
+};
+}  // namespace
+
+void TValidator::ValidateSegments() {
+  ComPtr<kalvix::IEdiMessage> edi;
+  edicom::HRESULT hr = edicom::CreateInstance(kalvix::CLSID_EdiMessage, kalvix::IID_IEdiMessage, edi);
+  if (edicom::FAILED(hr) || !edi) {
+    std::string why = edicom::TakeErrorDescription();
+    throw std::runtime_error(why.empty() ? Fmt("Unable to create EdiMessage (0x%x)", static_cast<unsigned>(hr))
+                                         : Fmt("Unable to create EdiMessage (%s)", why));
+  }
+  FEdi = edi;
+  auto check = [](edicom::HRESULT r, const char* member) {
+    if (edicom::FAILED(r)) {
+      std::string why = edicom::TakeErrorDescription();
+      throw std::runtime_error(Fmt("IEdiMessage.%s failed (%s)", member,
+                                   why.empty() ? Fmt("0x%x", static_cast<unsigned>(r)) : why));
+    }
+  };
+  check(FEdi->Reset(), "Reset");
+  {
+    BStr text(FEdiMessage);
+    check(FEdi->put_InputStream(text.Get()), "InputStream");
+  }
+  std::int32_t errorCount = 0;
+  check(FEdi->get_ErrorCount(&errorCount), "ErrorCount");
+  if (errorCount >= 1) {
+    FErrors.Add(0, "", ErrorCode("E0005", errorCount));
+    return;
+  }
+
+  FControlTable.reset();
+#ifdef RUVALA_CONTROL_TABLES
+  if (FInterApp)
+    if (TRelationItem* relation = Relations().Find(FEdi.Get())) FControlTable = relation->ControlTable()->Clone();
+#endif
+
+  TParentsGuard guard{FParents};
+  FSgmtNo = 0;
+  edicom::Variant first;
+  check(FEdi->GetFirstSgmt(&first), "GetFirstSgmt");
+  ComPtr<IEdiSegment> s = SegmentFromVariant(first);
+  while (s) {
+    ++FSgmtNo;
+    TSgmt sg(s);
+    try {
+      sg.SetData(DataWithSegmentNo(sg.Data(), FSgmtNo));
+      int level = sg.Level();
+      if (level < 0 || level > kMaxLevel) throw std::runtime_error(Fmt("Segment level %d too deep", level));
+      FParents[static_cast<std::size_t>(level)] = s;
+      std::string tag = sg.Tag();
+      if (tag != "[DATA]") {
+        std::exception_ptr raised;
+        try {
+          FTelebib->GetSegment(tag).Check(*this, sg);
+        } catch (...) {
+          raised = std::current_exception();
+        }
+#ifdef RUVALA_CONTROL_TABLES
+        if (FInterApp && FControlTable) {
+          sg.SetData(DataWithUnitNo(sg.Data(), FX912.empty() ? 0 : static_cast<std::int32_t>(StrToInt(FX912.back()))));
+          FControlTable->MatchSegment(s.Get(), GetSegmentKey(s.Get()), FParents);
+        }
+#endif
+        if (raised) std::rethrow_exception(raised);
+      }
+    } catch (const ETelebibWarning& w) {
+      FWarnings.Add(FSgmtNo, SafeKey(s.Get()), w.ErrorCode);
+    } catch (const ETelebibError& e) {
+      FErrors.Add(FSgmtNo, SafeKey(s.Get()), e.ErrorCode);
+    } catch (const std::exception& e) {
+      // Not a finding: recorded with its own text so that the user sees why.
+      FErrors.Add(FSgmtNo, SafeKey(s.Get()), ErrorCode("E0001", e.what()));
+    }
+    if (FErrors.Count() >= FMaxError) break;
+    s = sg.Next();
+  }
+}
+
+std::string TValidator::SafeKey(IEdiSegment* s) const {
+  try {
+    return GetSegmentKey(s);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+void TValidator::ValidateControlTable(const std::string& x912, bool last) {
+  if (!FControlTable) return;
+#ifdef RUVALA_CONTROL_TABLES
+  FControlTable->Validate(*this, FEdi.Get(), FErrors, FWarnings, x912);
+#else
+  (void)x912;
+#endif
+  if (last) FControlTable.reset();
+}
+
+}  // namespace ruvala

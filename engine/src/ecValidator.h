@@ -1,0 +1,130 @@
+// TValidator: one validation of one message text. Parses it, walks every segment in document
+// order, hands each to the checker of its tag and records the findings with their segment
+// number and key; keeps the group and unit state the special checks share.
+#pragma once
+
+#include <edicom/EdiComCpp.h>
+#include <kalvix/Kalvix.h>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "EdiProcs.h"
+#include "ecErrors.h"
+#include "ecTelebib.h"
+
+namespace ruvala {
+
+using common::TEdiDirection;
+using common::edUnknown;
+using common::edCyToBroker;
+using common::edCyToCy;
+using common::edCyToUnknown;
+using common::edBrokerToCy;
+using common::edBrokerToBroker;
+using common::edBrokerToUnknown;
+
+constexpr int kMaxLevel = 10;
+using TTabOleVariant = std::array<edicom::ComPtr<kalvix::IEdiSegment>, kMaxLevel + 1>;
+
+// Variables shared by the control scripts of one validator; values as text.
+using TVariantMap = std::map<std::string, edicom::Variant>;
+
+// The segment number lives in the low 16 bits of a segment's Data, the unit number in the high.
+std::int32_t DataWithSegmentNo(std::int32_t data, std::int32_t segmentNo);
+std::int32_t DataWithUnitNo(std::int32_t data, std::int32_t unitNo);
+inline std::int32_t DataSegmentNo(std::int32_t data) { return data & 0xFFFF; }
+inline std::int32_t DataUnitNo(std::int32_t data) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(data) >> 16); }
+void SetDataSegmentNo(kalvix::IEdiSegment* s, std::int32_t segmentNo);
+void SetDataUnitNo(kalvix::IEdiSegment* s, std::int32_t unitNo);
+std::int32_t GetDataSegmentNo(kalvix::IEdiSegment* s);
+std::int32_t GetDataUnitNo(kalvix::IEdiSegment* s);
+
+class TControlTable;  // the message's control table, when the control rules are built in
+
+class TValidator {
+ public:
+  explicit TValidator(TTelebib* telebib = nullptr);
+  ~TValidator();
+  TValidator(const TValidator&) = delete;
+  TValidator& operator=(const TValidator&) = delete;
+
+  void SetEdiMessage(const std::string& text) { FEdiMessage = text; }
+  const std::string& EdiMessage() const { return FEdiMessage; }
+  bool Validate();
+  int ValidateEx(std::string& error);
+
+  bool InterApplication() const { return FInterApp; }
+  void SetInterApplication(bool on) { FInterApp = on; }
+  bool CheckFilter() const { return FCheckFilter; }
+  void SetCheckFilter(bool on) { FCheckFilter = on; }
+  bool FilterMode() const { return FInterApp || FCheckFilter; }
+  TDate MessageDate() const { return FMessageDate; }
+  void SetMessageDate(TDate day) { FMessageDate = day; }
+  TEdiDirection Direction() const { return FEdiDirection; }
+  void SetMaxError(int n) { FMaxError = n; }
+
+  const TEdiErrorList& Errors() const { return FErrors; }
+  const TEdiWarningList& Warnings() const { return FWarnings; }
+  TEdiErrorList& Errors() { return FErrors; }
+  TEdiWarningList& Warnings() { return FWarnings; }
+  kalvix::IEdiMessage* Edi() const { return FEdi.Get(); }
+  TVariantMap& GlobalVar() { return FGlobalVar; }
+  TTelebib& Telebib() const { return *FTelebib; }
+
+  // Group state written by the XGH and XEH checkers.
+  void SetGroupParties(const std::string& x921, const std::string& x923, const std::string& x925) {
+    FX921 = x921;
+    FX923 = x923;
+    FX925 = x925;
+  }
+  const std::string& X921() const { return FX921; }
+  const std::string& X923() const { return FX923; }
+  const std::string& X925() const { return FX925; }
+  int& XehCount() { return FXehCount; }
+  // Entry i, the last one when i is negative; "No X912 value" / "No X916 value" when empty.
+  std::string GetX912(int i) const;
+  std::string GetX916(int i) const;
+  void SetX912(int i, const std::string& value);  // left-padded with "0" to 4 characters
+  void SetX916(int i, const std::string& value);
+  int X912Count() const { return static_cast<int>(FX912.size()); }
+  std::string GetOca() const;
+  std::string GetSegmentKey(kalvix::IEdiSegment* s) const;
+  const TTabOleVariant& Parents() const { return FParents; }
+
+ private:
+  void Clear();
+  void ValidateSegments();
+  void ValidateControlTable(const std::string& x912, bool last);
+  bool ValidateBody();
+  // The key of a finding's segment; empty when the segment object cannot tell it.
+  std::string SafeKey(kalvix::IEdiSegment* s) const;
+  TTelebib& Referential() const { return *FTelebib; }
+
+  TTelebib* FTelebib;
+  std::string FEdiMessage;
+  edicom::ComPtr<kalvix::IEdiMessage> FEdi;
+  TEdiErrorList FErrors;
+  TEdiWarningList FWarnings;
+  bool FInterApp = true;
+  TTabOleVariant FParents;
+  std::int32_t FSgmtNo = 0;
+  std::int32_t FMaxError = 2147483647;
+  TEdiDirection FEdiDirection = edUnknown;
+  TVariantMap FGlobalVar;
+  std::string FX921, FX923, FX925;
+  std::vector<std::string> FX912, FX916;
+  std::unique_ptr<TControlTable> FControlTable;
+  TDate FMessageDate = 0;
+  bool FCheckFilter = false;
+  std::int32_t FXehCount = 0;
+};
+
+// Today as a whole automation day, local time.
+TDate Today();
+
+}  // namespace ruvala

@@ -1,0 +1,153 @@
+// The shared samples against the sample referential, read from SQLite and from Access: every
+// line of with-findings.txt gives exactly its expected rows, valid.txt gives none.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "EngineTestSupport.h"
+#include "ecValidator.h"
+
+using namespace ruvala;
+
+namespace {
+
+constexpr TDate kMsgDate = 45838;  // 2025-06-30
+
+struct Row {
+  std::string list, code;
+  int segmentNo = 0;
+  std::string key, message;
+  bool operator==(const Row& o) const {
+    return list == o.list && code == o.code && segmentNo == o.segmentNo && key == o.key && message == o.message;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const Row& r) {
+  return os << r.list << " " << r.code << " #" << r.segmentNo << " [" << r.key << "] " << r.message;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> out;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::vector<std::string> SplitTabs(const std::string& s) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : s) {
+    if (c == '\t') {
+      out.push_back(cur);
+      cur.clear();
+    } else {
+      cur.push_back(c);
+    }
+  }
+  out.push_back(cur);
+  return out;
+}
+
+// line -> mode -> rows (errors first, then warnings, each in their order).
+std::map<int, std::map<std::string, std::vector<Row>>> ReadExpected(const std::string& path) {
+  std::map<int, std::map<std::string, std::vector<Row>>> out;
+  for (const std::string& line : ReadLines(path)) {
+    if (line.empty() || line[0] == '#') continue;
+    auto f = SplitTabs(line);
+    if (f.size() < 7) continue;
+    int n = std::stoi(f[0]);
+    std::stringstream modes(f[1]);
+    for (std::string mode; std::getline(modes, mode, ',');) {
+      auto& rows = out[n][mode];
+      if (f[2] != "-") rows.push_back({f[2], f[3], std::stoi(f[4]), f[5], f[6]});
+    }
+  }
+  for (auto& [n, modes] : out)
+    for (auto& [m, rows] : modes)
+      std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        return a.list == "error" && b.list != "error";
+      });
+  return out;
+}
+
+std::vector<Row> Findings(const TValidator& v) {
+  std::vector<Row> out;
+  for (int i = 0; i < v.Errors().Count(); ++i) {
+    const auto& e = v.Errors().GetItems(i);
+    out.push_back({"error", e.Error.Code, e.SgmtNo, e.SgmtKey, e.Error.Message});
+  }
+  for (int i = 0; i < v.Warnings().Count(); ++i) {
+    const auto& w = v.Warnings().GetItems(i);
+    out.push_back({"warning", w.Error.Code, w.SgmtNo, w.SgmtKey, w.Error.Message});
+  }
+  return out;
+}
+
+}  // namespace
+
+static ::testing::Environment* const gParserEnv = ::testing::AddGlobalTestEnvironment(new enginetest::ParserEnvironment);
+using enginetest::ParserEnvironment;
+
+class AcceptanceTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  static std::map<std::string, std::unique_ptr<TTelebib>>& Referentials() {
+    static std::map<std::string, std::unique_ptr<TTelebib>> m;
+    return m;
+  }
+  void SetUp() override {
+    if (!ParserEnvironment::Available()) GTEST_SKIP() << "the parser component is not built";
+    std::string path = GetParam() == "sqlite" ? enginetest::SampleSqlite() : enginetest::SampleAccess();
+    if (!common::FileExists(path) || !common::FileExists(enginetest::SamplesDir() + "valid.txt"))
+      GTEST_SKIP() << "no sample data";
+    auto& ref = Referentials()[GetParam()];
+    if (!ref) {
+      ref = std::make_unique<TTelebib>();
+      ref->SetAccessDbName(path);
+    }
+    FRef = ref.get();
+  }
+  TTelebib* FRef = nullptr;
+};
+
+TEST_P(AcceptanceTest, WithFindingsGivesItsExpectedRows) {
+  auto lines = ReadLines(enginetest::SamplesDir() + "with-findings.txt");
+  auto expected = ReadExpected(enginetest::SamplesDir() + "with-findings.expected");
+  ASSERT_EQ(lines.size(), 69u);
+  for (const char* mode : {"PLAIN", "FILTER"}) {
+    TValidator v(FRef);
+    v.SetInterApplication(false);
+    v.SetCheckFilter(std::string(mode) == "FILTER");
+    v.SetMessageDate(kMsgDate);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      int n = static_cast<int>(i) + 1;
+      auto it = expected.find(n);
+      if (it == expected.end() || !it->second.count(mode)) continue;
+      v.SetEdiMessage(lines[i]);
+      v.Validate();
+      EXPECT_EQ(Findings(v), it->second.at(mode)) << mode << " line " << n;
+    }
+  }
+}
+
+TEST_P(AcceptanceTest, ValidSamplesGiveNothing) {
+  auto lines = ReadLines(enginetest::SamplesDir() + "valid.txt");
+  for (int mode = 0; mode < 2; ++mode) {
+    TValidator v(FRef);
+    v.SetInterApplication(false);
+    v.SetCheckFilter(mode == 1);
+    v.SetMessageDate(kMsgDate);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      v.SetEdiMessage(lines[i]);
+      EXPECT_TRUE(v.Validate()) << "line " << i + 1;
+      EXPECT_EQ(Findings(v), std::vector<Row>{}) << (mode ? "FILTER" : "PLAIN") << " line " << i + 1;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, AcceptanceTest, ::testing::Values("sqlite", "access"),
+                         [](const auto& p) { return p.param; });

@@ -1,0 +1,252 @@
+// libkalvix.so as its clients see it: registered into temporary hives, created by class id,
+// walked through segment handles and called by name through IDispatch.
+#include <edicom/EdiComCpp.h>
+#include <gtest/gtest.h>
+#include <kalvix/Kalvix.h>
+
+#include <dlfcn.h>
+
+#include <string>
+#include <vector>
+
+#include "TempHives.h"
+
+using namespace edicom;
+using namespace kalvix;
+
+namespace {
+
+const char* kText =
+    "XGH+1+0039+104512+002'XEH+05+1+0060+1++11'GIS+A001+6'DTM+008:20032025:001'RFF+003:CL-58-2025-1234'"
+    "XRH+1'PTY+003+CLI1'NME+001+DUPONT:JEAN'XRT+1'XET+05'XGT+1'";
+
+class Component : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("KALVIX_ERROR_ECHO", "0", 1);
+    FHives = std::make_unique<TempHives>();
+    CoInitialize(nullptr);
+    FLib = dlopen(KALVIX_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(FLib, nullptr) << dlerror();
+    auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(FLib, "DllRegisterServer"));
+    ASSERT_NE(reg, nullptr);
+    ASSERT_EQ(reg(), S_OK) << TakeErrorDescription();
+    ASSERT_EQ(CreateInstance(CLSID_EdiMessage, IID_IEdiMessage, FMsg), S_OK);
+  }
+  void TearDown() override {
+    FMsg.Reset();
+    CoUninitialize();
+    if (FLib) dlclose(FLib);
+    FHives.reset();
+  }
+  void Parse(const char* text) { ASSERT_EQ(FMsg->put_InputStream(BStr(text).Get()), S_OK); }
+  static ComPtr<IEdiSegment> Seg(Variant& v) {
+    ComPtr<IEdiSegment> s;
+    if (v.vt == VT_DISPATCH && v.pdispVal) v.pdispVal->QueryInterface(IID_IEdiSegment, s.PutVoid());
+    return s;
+  }
+  static std::string Tag(const ComPtr<IEdiSegment>& s) {
+    BStr t;
+    EXPECT_EQ(s->get_Tag(t.Put()), S_OK);
+    return t.Utf8();
+  }
+
+  std::unique_ptr<TempHives> FHives;
+  void* FLib = nullptr;
+  ComPtr<IEdiMessage> FMsg;
+};
+
+TEST_F(Component, WalksTheTreeThroughHandles) {
+  Parse(kText);
+  std::int32_t n = -1;
+  ASSERT_EQ(FMsg->get_ErrorCount(&n), S_OK);
+  EXPECT_EQ(n, 0);
+  Variant v;
+  ASSERT_EQ(FMsg->GetFirstSgmt(&v), S_OK);
+  ComPtr<IEdiSegment> s = Seg(v);
+  ASSERT_TRUE(s);
+  std::string walk;
+  std::vector<int> levels;
+  while (s) {
+    walk += Tag(s) + " ";
+    std::int32_t level = -1;
+    s->get_Level(&level);
+    levels.push_back(level);
+    Variant next;
+    ASSERT_EQ(s->GetNextSgmt(&next), S_OK);
+    s = Seg(next);
+    if (!s) {
+      EXPECT_EQ(next.vt, VT_NULL);
+    }
+  }
+  EXPECT_EQ(walk, "XGH XEH GIS DTM RFF PTY NME XET XGT ");
+  EXPECT_EQ(levels, (std::vector<int>{0, 1, 2, 2, 2, 2, 3, 1, 0}));
+
+  Variant pty;
+  ASSERT_EQ(FMsg->FindFirstSgmt(BStr("PTY").Get(), BStr("").Get(), &pty), S_OK);
+  ComPtr<IEdiSegment> p = Seg(pty);
+  ASSERT_TRUE(p);
+  std::int32_t flag = -1;
+  p->get_Rubrique(&flag);
+  EXPECT_EQ(flag, 1);
+  BStr val;
+  ASSERT_EQ(p->FindInComponent(BStr("C060").Get(), 1, BStr("X044").Get(), 1, val.Put()), S_OK);
+  EXPECT_EQ(val.Utf8(), "CLI1");
+  Variant child;
+  ASSERT_EQ(p->GetFirstChild(&child), S_OK);
+  ComPtr<IEdiSegment> nme = Seg(child);
+  ASSERT_TRUE(nme);
+  EXPECT_EQ(Tag(nme), "NME");
+  ASSERT_EQ(nme->FindInComponent(BStr("C040").Get(), 1, BStr("X035").Get(), 1, val.Put()), S_OK);
+  EXPECT_EQ(val.Utf8(), "JEAN");
+
+  Variant none;
+  ASSERT_EQ(FMsg->FindFirstSgmt(BStr("DTM").Get(), BStr("137").Get(), &none), S_OK);
+  EXPECT_EQ(none.vt, VT_NULL);
+}
+
+TEST_F(Component, ErrorIndexOutsideTheListFails) {
+  Parse("XGH+1+0039+104512+002'XEH+90+1+0201+1++10'BIN+A+B+C'XET+90'");
+  std::int32_t n = 0;
+  FMsg->get_ErrorCount(&n);
+  ASSERT_EQ(n, 2);
+  BStr e;
+  EXPECT_EQ(FMsg->get_Error(0, e.Put()), S_OK);
+  EXPECT_EQ(e.Utf8(), "line 1: syntax error at \"+\" missing SGMT_END");
+  EXPECT_EQ(FMsg->get_Error(1, e.Put()), S_OK);
+  EXPECT_EQ(e.Utf8(), "line 1: syntax error at \"<eof>\" missing TAG_XGT");
+  for (std::int32_t bad : {2, -1, 1000}) {
+    BStr none;
+    EXPECT_EQ(FMsg->get_Error(bad, none.Put()), E_INVALIDARG) << bad;
+    EXPECT_EQ(none.Get(), nullptr);
+  }
+  Parse(kText);
+  FMsg->get_ErrorCount(&n);
+  EXPECT_EQ(n, 0);
+}
+
+TEST_F(Component, EmptyTreesGiveNullVariants) {
+  Variant v;
+  ASSERT_EQ(FMsg->GetFirstSgmt(&v), S_OK);
+  EXPECT_EQ(v.vt, VT_NULL);
+  Parse("ADR+1'");
+  Variant w;
+  ASSERT_EQ(FMsg->GetFirstSgmt(&w), S_OK);
+  EXPECT_EQ(w.vt, VT_NULL);
+}
+
+TEST_F(Component, StaleHandlesFailInsteadOfReadingFreedNodes) {
+  Parse(kText);
+  Variant v;
+  FMsg->GetFirstSgmt(&v);
+  ComPtr<IEdiSegment> s = Seg(v);
+  ASSERT_TRUE(s);
+  ASSERT_EQ(FMsg->Reset(), S_OK);
+  BStr tag;
+  EXPECT_EQ(s->get_Tag(tag.Put()), E_FAIL);
+  Variant next;
+  EXPECT_EQ(s->GetNextSgmt(&next), E_FAIL);
+
+  Parse(kText);
+  Variant w;
+  FMsg->GetFirstSgmt(&w);
+  ComPtr<IEdiSegment> t = Seg(w);
+  Parse(kText);  // a new text replaces the tree
+  std::int32_t level = 0;
+  EXPECT_EQ(t->get_Level(&level), E_FAIL);
+  Variant x;
+  FMsg->GetFirstSgmt(&x);
+  ComPtr<IEdiSegment> u = Seg(x);
+  FMsg.Reset();  // the message goes away, the handle stays
+  EXPECT_EQ(u->get_Level(&level), E_FAIL);
+}
+
+TEST_F(Component, SegmentCreatedByClassIdRefersToNoNode) {
+  ComPtr<IEdiSegment> s;
+  ASSERT_EQ(CreateInstance(CLSID_EdiSegment, IID_IEdiSegment, s), S_OK);
+  BStr tag;
+  EXPECT_EQ(s->get_Tag(tag.Put()), E_FAIL);
+  CLSID byProgId{};
+  ASSERT_EQ(CLSIDFromProgID(u"Tarnholt.EdiMessage.1", &byProgId), S_OK);
+  EXPECT_TRUE(byProgId == CLSID_EdiMessage);
+}
+
+TEST_F(Component, LateBoundCallsByName) {
+  ComPtr<IDispatch> d;
+  ASSERT_EQ(FMsg->QueryInterface(IID_IDispatch, d.PutVoid()), S_OK);
+  auto id = [&](const char16_t* name) {
+    DISPID i = DISPID_UNKNOWN;
+    LPCOLESTR names[] = {name};
+    EXPECT_EQ(d->GetIDsOfNames(IID_IUnknown, names, 1, 0, &i), S_OK) << Utf16ToUtf8(name);
+    return i;
+  };
+  EXPECT_EQ(id(u"InputStream"), 1);
+  EXPECT_EQ(id(u"generate"), 13);
+  EXPECT_EQ(id(u"PatchSegment"), 14);
+
+  // InputStream = text (property put)
+  Variant text = Variant::Str(u"XGH+1+0039+104512+002'XEH+90+1+0201+1++10'BIN+A+B+C'XET+90'XGT+1'");
+  DISPID putId = DISPID_PROPERTYPUT;
+  DISPPARAMS put{&text, &putId, 1, 1};
+  ASSERT_EQ(d->Invoke(id(u"InputStream"), IID_IUnknown, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr),
+            S_OK);
+  Variant count;
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  ASSERT_EQ(d->Invoke(id(u"ErrorCount"), IID_IUnknown, 0, DISPATCH_PROPERTYGET, &none, &count, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(count.vt, VT_I4);
+  EXPECT_EQ(count.lVal, 1);
+  Variant index = Variant::Int(0);
+  DISPPARAMS one{&index, nullptr, 1, 0};
+  Variant msg;
+  ASSERT_EQ(d->Invoke(id(u"Error"), IID_IUnknown, 0, DISPATCH_PROPERTYGET, &one, &msg, nullptr, nullptr), S_OK);
+  ASSERT_EQ(msg.vt, VT_BSTR);
+  EXPECT_EQ(BStr(std::u16string_view(msg.bstrVal, SysStringLen(msg.bstrVal))).Utf8(),
+            "line 1: syntax error at \"+\" missing SGMT_END");
+  Variant bad = Variant::Int(5);
+  DISPPARAMS oneBad{&bad, nullptr, 1, 0};
+  Variant nothing;
+  EXPECT_EQ(d->Invoke(id(u"Error"), IID_IUnknown, 0, DISPATCH_PROPERTYGET, &oneBad, &nothing, nullptr, nullptr),
+            E_INVALIDARG);
+
+  // FindFirstSgmt("XEH", "") and a member of the segment by name.
+  Variant args[2] = {Variant::Str(u""), Variant::Str(u"XEH")};  // reverse order
+  DISPPARAMS two{args, nullptr, 2, 0};
+  Variant seg;
+  ASSERT_EQ(d->Invoke(id(u"FindFirstSgmt"), IID_IUnknown, 0, DISPATCH_METHOD, &two, &seg, nullptr, nullptr), S_OK);
+  ASSERT_EQ(seg.vt, VT_DISPATCH);
+  DISPID findId = DISPID_UNKNOWN;
+  LPCOLESTR findName[] = {u"Find"};
+  ASSERT_EQ(seg.pdispVal->GetIDsOfNames(IID_IUnknown, findName, 1, 0, &findId), S_OK);
+  EXPECT_EQ(findId, 2);
+  Variant fargs[2] = {Variant::Int(1), Variant::Str(u"X910")};
+  DISPPARAMS fp{fargs, nullptr, 2, 0};
+  Variant code;
+  ASSERT_EQ(seg.pdispVal->Invoke(findId, IID_IUnknown, 0, DISPATCH_METHOD, &fp, &code, nullptr, nullptr), S_OK);
+  ASSERT_EQ(code.vt, VT_BSTR);
+  EXPECT_EQ(BStr(std::u16string_view(code.bstrVal, SysStringLen(code.bstrVal))).Utf8(), "90");
+
+  // Generate through the table of names.
+  Variant out;
+  ASSERT_EQ(d->Invoke(id(u"Generate"), IID_IUnknown, 0, DISPATCH_METHOD, &none, &out, nullptr, nullptr), S_OK);
+  ASSERT_EQ(out.vt, VT_BSTR);
+  EXPECT_EQ(BStr(std::u16string_view(out.bstrVal, SysStringLen(out.bstrVal))).Utf8(),
+            "XGH+1+0039+104512+002'XEH+90+1+0201+1++10'XET+90'XGT+1'");
+}
+
+TEST_F(Component, TextCrossesAsUtf16AndLivesInWindows1252) {
+  Parse("XGH+1+0039+104512+002'XEH+90+1+0201+1++10'ATT+A201+CAF\xC3\x89 \xE2\x82\xAC'XET+90'XGT+1'");
+  Variant v;
+  ASSERT_EQ(FMsg->FindFirstSgmt(BStr("ATT").Get(), BStr("A201").Get(), &v), S_OK);
+  ComPtr<IEdiSegment> att = Seg(v);
+  ASSERT_TRUE(att);
+  BStr val;
+  ASSERT_EQ(att->FindInComponent(BStr("C005").Get(), 1, BStr("X011").Get(), 1, val.Put()), S_OK);
+  EXPECT_EQ(val.Utf8(), "CAF\xC3\x89 \xE2\x82\xAC");
+  // A character the code page lacks becomes "?" on the way in.
+  ASSERT_EQ(att->InsertInComponent(BStr("\xE4\xB8\xAD").Get(), BStr("C005").Get(), 1, BStr("X011").Get(), 1), S_OK);
+  ASSERT_EQ(att->FindInComponent(BStr("C005").Get(), 1, BStr("X011").Get(), 1, val.Put()), S_OK);
+  EXPECT_EQ(val.Utf8(), "?");
+}
+
+}  // namespace
