@@ -140,6 +140,7 @@ static std::string PackOutcome(const TLineOutcome& o) {
   for (const TLineOutcome::TMessage& m : o.Messages) {
     p.U32(m.IsPiece ? 1 : 0);
     p.Str(m.Piece);
+    p.Str(m.Body);
     p.I32(m.Findings.ErrorCount);
     p.I32(m.Findings.WarningCount);
     PackFindings(p, m.Findings.Errors);
@@ -156,6 +157,7 @@ static void UnpackOutcome(const std::string& bytes, TLineOutcome& o) {
   for (TLineOutcome::TMessage& m : o.Messages) {
     m.IsPiece = u.U32() != 0;
     m.Piece = u.Str();
+    m.Body = u.Str();
     m.Findings.ErrorCount = u.I32();
     m.Findings.WarningCount = u.I32();
     UnpackFindings(u, m.Findings.Errors);
@@ -204,20 +206,7 @@ static int ServeLines(const verimek::TValidationSettings& settings) {
         line = std::move(queue.front());
         queue.pop_front();
       }
-      TLineOutcome outcome;
-      try {
-        verimek::ValidateLineMessages(doc.Get(), settings, line,
-                                      [&](int, const std::string* piece, const verimek::TMessageFindings& f) {
-                                        TLineOutcome::TMessage m;
-                                        m.IsPiece = piece != nullptr;
-                                        if (piece) m.Piece = *piece;
-                                        m.Findings = f;
-                                        outcome.Messages.push_back(std::move(m));
-                                      });
-      } catch (const std::exception& e) {
-        outcome.Failed = true;
-        outcome.Error = e.what();
-      }
+      const TLineOutcome outcome = verimek::ValidateLineOutcome(doc.Get(), settings, line);
       WriteFrame(1, PackOutcome(outcome));
     }
   } catch (const std::exception&) {
@@ -234,6 +223,7 @@ class TProcessLineSource final : public verimek::TLineSource {
  public:
   TProcessLineSource(int jobs, double messageDate) : FJobs(jobs), FDate(messageDate) {}
   ~TProcessLineSource() override { Stop(); }
+  void End() override { Stop(); }
 
   void Begin(verimek::TLineReader& reader, std::size_t count) override {
     FReader = &reader;
@@ -595,11 +585,14 @@ int CmdValidate(const Args& args) {
     counting = db.get();
     return db;
   };
-  std::unique_ptr<TProcessLineSource> pool;
-  if (jobs > 1) {
+  // One job validates ahead on a thread of its own; more jobs in worker processes. Either way
+  // the messages are encoded where they are validated and this thread only stores them.
+  std::unique_ptr<verimek::TLineSource> pool;
+  if (jobs > 1)
     pool = std::make_unique<TProcessLineSource>(jobs, date);
-    worker->LineSource = pool.get();
-  }
+  else
+    pool = std::make_unique<verimek::TReadAheadLineSource>(worker->EdiDocument(), worker->Settings);
+  worker->LineSource = pool.get();
   Progress progress(isatty(2) != 0);
   int line = 0;
   std::size_t lineErrors = 0;

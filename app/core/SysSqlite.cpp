@@ -26,6 +26,12 @@ static bool SameNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+static bool IsAscii(const std::string& s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
 static void TraceDebug(const TDatabase* self, std::string_view fmt, const std::string& arg) {
   if (common::TTrace* t = common::Trace()) t->WriteFmt(self, common::ttDebug, fmt, arg);
 }
@@ -126,8 +132,14 @@ void TDatabase::ExecParams(const std::string& Sql, const std::vector<TSqlValue>&
     if (const auto* n = std::get_if<std::int64_t>(&Params[i])) {
       rc = sqlite3_bind_int64(stmt, idx, *n);
     } else if (const auto* s = std::get_if<std::string>(&Params[i])) {
-      std::string ansi = common::Utf8ToAnsi(*s);
-      rc = sqlite3_bind_text64(stmt, idx, ansi.data(), ansi.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      // Plain ASCII (every body, most values) is the same in the code page: bound in place,
+      // the parameters outlive the step.
+      if (IsAscii(*s)) {
+        rc = sqlite3_bind_text64(stmt, idx, s->data(), s->size(), SQLITE_STATIC, SQLITE_UTF8);
+      } else {
+        std::string ansi = common::Utf8ToAnsi(*s);
+        rc = sqlite3_bind_text64(stmt, idx, ansi.data(), ansi.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      }
     } else {
       rc = sqlite3_bind_null(stmt, idx);
     }

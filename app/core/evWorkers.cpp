@@ -2,8 +2,12 @@
 #include "evWorkers.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include "ClassUtils.h"
 #include "EdiProcs.h"
@@ -183,6 +187,101 @@ void ValidateLineMessages(ruvala::IEdiDocument* doc, const TValidationSettings& 
     onMessage(static_cast<int>(k + 1), &pieces[k], ValidateAndRead(doc, pieces[k]));
 }
 
+TLineOutcome ValidateLineOutcome(ruvala::IEdiDocument* doc, const TValidationSettings& settings,
+                                 const std::string& Line) {
+  TLineOutcome outcome;
+  try {
+    ValidateLineMessages(doc, settings, Line, [&](int, const std::string* piece, const TMessageFindings& f) {
+      TLineOutcome::TMessage m;
+      m.IsPiece = piece != nullptr;
+      if (piece) m.Piece = *piece;
+      m.Findings = f;
+      m.Body = CompressAndEncode(piece ? *piece : Line);
+      outcome.Messages.push_back(std::move(m));
+    });
+  } catch (const std::exception& e) {
+    outcome.Failed = true;
+    outcome.Error = e.what();
+  }
+  return outcome;
+}
+
+// ---- Read-ahead validation
+
+struct TReadAheadLineSource::TImpl {
+  static constexpr std::size_t kMaxLines = 64;
+  static constexpr std::size_t kMaxBytes = 64u << 20;
+
+  ruvala::IEdiDocument* Doc;
+  TValidationSettings Settings;
+  std::thread Thread;
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::deque<std::pair<std::string, TLineOutcome>> Queue;
+  std::size_t QueuedBytes = 0;
+  bool Finished = false, Stop = false;
+  std::exception_ptr Failure;
+
+  void Run(TLineReader& reader, std::size_t count) {
+    edicom::ScopedApartment apartment;
+    try {
+      std::string line;
+      for (std::size_t i = 0; i < count && reader.ReadLine(line); ++i) {
+        TLineOutcome outcome = ValidateLineOutcome(Doc, Settings, line);
+        std::unique_lock<std::mutex> lock(Mutex);
+        // Bounded read-ahead; one line always fits, however long.
+        Changed.wait(lock, [&] { return Stop || Queue.empty() || (Queue.size() < kMaxLines && QueuedBytes < kMaxBytes); });
+        if (Stop) return;
+        QueuedBytes += line.size();
+        Queue.emplace_back(std::move(line), std::move(outcome));
+        Changed.notify_all();
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(Mutex);
+      Failure = std::current_exception();
+    }
+    std::lock_guard<std::mutex> lock(Mutex);
+    Finished = true;
+    Changed.notify_all();
+  }
+};
+
+TReadAheadLineSource::TReadAheadLineSource(ruvala::IEdiDocument* doc, const TValidationSettings& settings)
+    : FImpl(std::make_unique<TImpl>()) {
+  FImpl->Doc = doc;
+  FImpl->Settings = settings;
+}
+
+TReadAheadLineSource::~TReadAheadLineSource() { End(); }
+
+void TReadAheadLineSource::End() {
+  {
+    std::lock_guard<std::mutex> lock(FImpl->Mutex);
+    FImpl->Stop = true;
+    FImpl->Changed.notify_all();
+  }
+  if (FImpl->Thread.joinable()) FImpl->Thread.join();
+}
+
+void TReadAheadLineSource::Begin(TLineReader& reader, std::size_t count) {
+  FImpl->Thread = std::thread([this, &reader, count] { FImpl->Run(reader, count); });
+}
+
+bool TReadAheadLineSource::Next(std::string& line, TLineOutcome& outcome) {
+  std::unique_lock<std::mutex> lock(FImpl->Mutex);
+  FImpl->Changed.wait(lock, [&] { return !FImpl->Queue.empty() || FImpl->Finished; });
+  if (FImpl->Queue.empty()) {
+    if (FImpl->Failure) std::rethrow_exception(FImpl->Failure);
+    return false;
+  }
+  line = std::move(FImpl->Queue.front().first);
+  outcome = std::move(FImpl->Queue.front().second);
+  FImpl->Queue.pop_front();
+  FImpl->QueuedBytes -= line.size();
+  FImpl->Changed.notify_all();
+  return true;
+}
+
 // ---- Message, syntax and referential workers
 
 TValidateMsgWorker::TValidateMsgWorker(TWorkerHost& AHost, const TComponentFactory& AFactory,
@@ -305,7 +404,7 @@ static std::int64_t StrToInt(const std::string& s) {
 }
 
 void TValidateFileWorker::SaveMessageResult(const std::string& Line, int XehId, const std::string* Piece,
-                                            const TMessageFindings& f) {
+                                            const TMessageFindings& f, const std::string* Body) {
   std::string x921, x922, x923, x924;
   common::EdiGetParties(Line, x921, x922, x923, x924);
   x921 = common::TString::PadLeft(x921, 4, '0');
@@ -321,7 +420,8 @@ void TValidateFileWorker::SaveMessageResult(const std::string& Line, int XehId, 
                            std::int64_t{f.WarningCount}},
                           true);
     const std::int64_t messageId = FDatabase->LastInsertRowId();
-    FDatabase->ExecParams(kInsertData, {messageId, std::int64_t{XehId}, CompressAndEncode(text)}, false);
+    FDatabase->ExecParams(kInsertData, {messageId, std::int64_t{XehId}, Body ? *Body : CompressAndEncode(text)},
+                          false);
     for (const TFinding& e : f.Errors)
       FDatabase->ExecParams(kInsertError,
                             {messageId, std::int64_t{XehId}, std::int64_t{e.SegmentNo}, e.SegmentKey, e.Code, e.Message},
@@ -351,7 +451,8 @@ void TValidateFileWorker::ValidateLine(const std::string& Line) {
 void TValidateFileWorker::SaveLineOutcome(const std::string& Line, const TLineOutcome& outcome) {
   for (std::size_t k = 0; k < outcome.Messages.size(); ++k) {
     const TLineOutcome::TMessage& m = outcome.Messages[k];
-    SaveMessageResult(Line, static_cast<int>(k + 1), m.IsPiece ? &m.Piece : nullptr, m.Findings);
+    SaveMessageResult(Line, static_cast<int>(k + 1), m.IsPiece ? &m.Piece : nullptr, m.Findings,
+                      m.Body.empty() ? nullptr : &m.Body);
   }
   if (outcome.Failed) throw std::runtime_error(outcome.Error);
 }
@@ -364,6 +465,13 @@ void TValidateFileWorker::Execute() {
     FProgressMsg = "Loading file...";
     DoProgress();
     TLineReader reader(FFilename);
+    // Whatever ends the loop, the line source lets go of the reader before it goes.
+    struct EndSource {
+      TLineSource* Source;
+      ~EndSource() {
+        if (Source) Source->End();
+      }
+    } endSource{LineSource};
     const std::size_t total = reader.CountLines();
     const std::int32_t count = total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<std::int32_t>(total);
     FProgressMsg = "Validation in progress...";

@@ -162,6 +162,7 @@ struct TLineOutcome {
     std::string Piece;
     bool IsPiece = false;
     TMessageFindings Findings;
+    std::string Body;  // CompressAndEncode of the message text, made where it was validated
   };
   std::vector<TMessage> Messages;
   bool Failed = false;
@@ -174,6 +175,10 @@ void ValidateLineMessages(ruvala::IEdiDocument* doc, const TValidationSettings& 
                           const std::function<void(int XehId, const std::string* Piece,
                                                    const TMessageFindings& findings)>& onMessage);
 
+/// The outcome of one line, bodies encoded; a failure is recorded, not raised.
+TLineOutcome ValidateLineOutcome(ruvala::IEdiDocument* doc, const TValidationSettings& settings,
+                                 const std::string& Line);
+
 /// Supplies line outcomes validated elsewhere, in input order, reading ahead in reader.
 class TLineSource {
  public:
@@ -181,6 +186,24 @@ class TLineSource {
   virtual void Begin(TLineReader& reader, std::size_t count) = 0;
   /// The next line and its outcome; false when there is none.
   virtual bool Next(std::string& line, TLineOutcome& outcome) = 0;
+  /// Stops reading ahead: the reader given to Begin is about to go.
+  virtual void End() = 0;
+};
+
+/// Validates ahead of the file worker on a thread of its own with the worker's document, so
+/// that validating the next lines overlaps storing the last. The worker still stores, reports
+/// and stops line by line; lines validated ahead of a stop are dropped.
+class TReadAheadLineSource final : public TLineSource {
+ public:
+  TReadAheadLineSource(ruvala::IEdiDocument* doc, const TValidationSettings& settings);
+  ~TReadAheadLineSource() override;
+  void Begin(TLineReader& reader, std::size_t count) override;
+  bool Next(std::string& line, TLineOutcome& outcome) override;
+  void End() override;
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> FImpl;
 };
 
 /// Validates every line of a file into a results database.
@@ -208,7 +231,7 @@ class TValidateFileWorker : public TWorker {
   void CreateDB();
   void ValidateLine(const std::string& Line);
   void SaveMessageResult(const std::string& Line, int XehId, const std::string* Piece,
-                         const TMessageFindings& findings);
+                         const TMessageFindings& findings, const std::string* Body = nullptr);
   void SaveLineOutcome(const std::string& Line, const TLineOutcome& outcome);
   void DoProgress();
   void DoError();

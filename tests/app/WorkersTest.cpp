@@ -74,7 +74,8 @@ class FileWorkerTest : public ::testing::Test {
   }
 
   // Runs a file worker over `content` with plain calls; cancelAt = 1-based error to answer No.
-  TRun Run(const std::string& content, int cancelAt = 0, int failStatement = 0, const std::string* path = nullptr) {
+  TRun Run(const std::string& content, int cancelAt = 0, int failStatement = 0, const std::string* path = nullptr,
+           bool readAhead = false) {
     std::string input = path ? *path : WriteTemp(content);
     for (const char* ext : {"", "-wal", "-shm"}) std::remove((FDbName + ext).c_str());
     if (!path) FFiles.push_back(input);
@@ -85,6 +86,11 @@ class FileWorkerTest : public ::testing::Test {
       worker->DatabaseFactory = [failStatement](const std::string& n) {
         return std::make_unique<TFailingDatabase>(n, failStatement);
       };
+    std::unique_ptr<TReadAheadLineSource> source;
+    if (readAhead) {
+      source = std::make_unique<TReadAheadLineSource>(worker->EdiDocument(), worker->Settings);
+      worker->LineSource = source.get();
+    }
     worker->FreeOnTerminate = true;
     worker->OnProgress = [&](TWorker&, const std::string& msg, int mn, int mx, int pos) {
       run.Order.push_back("progress");
@@ -339,6 +345,46 @@ TEST_F(FileWorkerTest, FailingStatementRollsBackOnlyItsMessage) {
     // The rollback also takes back the id counter: ids stay 1..stored.
     EXPECT_EQ(db->GetTableValue("select max(Id) from Messages"), expectedStored);
   }
+}
+
+// Every table, every row, every column, in id order.
+std::string DumpAll(TDatabase& db) {
+  std::string out;
+  for (const char* t : {"Messages", "Data", "Errors", "Warnings"})
+    for (auto r = db.GetTable(std::string("select * from ") + t + " order by Id"); !r->Eof(); r->Next()) {
+      out += t;
+      for (const std::string& c : r->Columns()) out += "|" + r->AsString(c);
+      out += "\n";
+    }
+  return out;
+}
+
+TEST_F(FileWorkerTest, ReadAheadStoresTheSameRows) {
+  const std::string split = "XGH+1+0039+104512'XEH+01+1+1'XET+01'XEH+02+1+2'BOOM'XET+02'XEH+03+1+3'XET+03'XGT+1'";
+  std::string file;
+  for (int i = 0; i < 40; ++i) file += (i % 9 == 4 ? split : i % 4 == 1 ? kWithFindings : i % 6 == 5 ? "junk" : kOne) + "\n";
+  TRun direct = Run(file);
+  const std::string expected = DumpAll(*Db());
+  TRun ahead = Run(file, 0, 0, nullptr, true);
+  EXPECT_EQ(ahead.Errors, direct.Errors);
+  EXPECT_EQ(ahead.Progress, direct.Progress);
+  EXPECT_EQ(ahead.Order, direct.Order);
+  EXPECT_EQ(DumpAll(*Db()), expected);
+  EXPECT_GT(expected.size(), 2000u);
+
+  // Stopping at the second line error drops what was validated ahead of it.
+  TRun stopped = Run(file, 2, 0, nullptr, true);
+  TRun stoppedDirect = Run(file, 2);
+  EXPECT_EQ(stopped.Order, stoppedDirect.Order);
+  EXPECT_EQ(DumpAll(*Db()), [&] {
+    Run(file, 2);
+    return DumpAll(*Db());
+  }());
+  // A failing statement with read-ahead: the same rows as without.
+  Run(file, 0, 30);
+  const std::string failedDirect = DumpAll(*Db());
+  Run(file, 0, 30, nullptr, true);
+  EXPECT_EQ(DumpAll(*Db()), failedDirect);
 }
 
 TEST_F(FileWorkerTest, EncodingsAndLineEnds) {
