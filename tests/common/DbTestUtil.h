@@ -62,8 +62,9 @@ inline std::string ErrorOf(const std::function<void()>& f) {
 }
 
 // Every row of a recordset as one text, each value read through the reader of its column's
-// kind, so that two backends agree exactly when kinds and values agree.
-inline std::vector<std::string> Rows(common::db::TDbRecordset& rs) {
+// kind, so that two backends agree exactly when kinds and values agree. Floats are compared
+// to `floatDigits` significant digits.
+inline std::vector<std::string> Rows(common::db::TDbRecordset& rs, int floatDigits = 17) {
   using namespace common::db;
   std::vector<std::string> out;
   for (; !rs.Eof(); rs.Next()) {
@@ -83,7 +84,7 @@ inline std::vector<std::string> Rows(common::db::TDbRecordset& rs) {
           break;
         case fkFloat:
         case fkCurrency:
-          std::snprintf(buf, sizeof buf, "F:%.17g", rs.AsFloat(name));
+          std::snprintf(buf, sizeof buf, "F:%.*g", floatDigits, rs.AsFloat(name));
           row += buf;
           break;
         default: row += "?:" + rs.AsString(name);
