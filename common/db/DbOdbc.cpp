@@ -26,8 +26,11 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     SQLSMALLINT len = 0;
     SQLRETURN rc = SQLGetDiagRec(type, handle, i, state, &native, msg, sizeof msg, &len);
     if (!SQL_SUCCEEDED(rc)) break;
+    // Drivers repeat records; each is told once.
+    std::string rec = "[" + std::string(reinterpret_cast<char*>(state)) + "] " + reinterpret_cast<char*>(msg);
+    if (out.find(rec) != std::string::npos) continue;
     if (!out.empty()) out += "; ";
-    out += "[" + std::string(reinterpret_cast<char*>(state)) + "] " + reinterpret_cast<char*>(msg);
+    out += rec;
   }
   return out;
 }
