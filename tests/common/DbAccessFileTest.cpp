@@ -3,6 +3,7 @@
 // damaged files.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <chrono>
 #include <random>
 
@@ -114,6 +115,17 @@ TEST(DbAccessFile, OrdersFiltersAndLookups) {
   EXPECT_EQ(ErrorOf([&] { c->Query("select Nope from Ordered"); }), "no such column: Nope");
 }
 
+// A host that ignores SIGCHLD gets no exit status from the reader: the data still arrive whole.
+TEST(DbAccessFile, HostIgnoringChildSignals) {
+  REQUIRE_SHARED("fixtures/access/types.mdb");
+  auto old = signal(SIGCHLD, SIG_IGN);
+  std::vector<std::string> rows;
+  std::string err = ErrorOf([&] { rows = TableRows(*OpenConnection(JetText(Shared("fixtures/access/types.mdb"))), "Ordered"); });
+  signal(SIGCHLD, old);
+  EXPECT_EQ(err, "(no error)");
+  EXPECT_EQ(rows.size(), 3u);
+}
+
 // The sample referential and engine database: the Access fixtures were written from the
 // same content that the build turns into data/referential.db and data/Ruvala.db.
 TEST(DbAccessFile, SampleDatabasesMatchTheSqliteCopies) {
@@ -157,7 +169,7 @@ TEST(DbAccessFile, DamagedFilesFailCleanly) {
   cases.push_back({"header only", good.substr(0, 64)});
   cases.push_back({"first page", good.substr(0, 4096)});
   cases.push_back({"half", good.substr(0, good.size() / 2)});
-  for (int k = 0; k < 16; ++k) {
+  for (int k = 0; k < 32; ++k) {
     std::string b = good;
     // Bytes flipped beyond the header page, so that most copies still open and the damage
     // is met while reading the catalog, the table definitions and the rows.
@@ -167,7 +179,7 @@ TEST(DbAccessFile, DamagedFilesFailCleanly) {
   std::string zeroed = good;
   std::fill(zeroed.begin() + 4096, zeroed.begin() + 3 * 4096, '\0');  // the catalog pages
   cases.push_back({"catalog zeroed", zeroed});
-  int opened = 0, failed = 0;
+  int opened = 0, failed = 0, crashed = 0;
   for (const Damage& d : cases) {
     std::string path = dir.File("bad.mdb");
     std::ofstream(path, std::ios::binary | std::ios::trunc) << d.bytes;
@@ -179,6 +191,7 @@ TEST(DbAccessFile, DamagedFilesFailCleanly) {
           Rows(*c->Query(std::string("select * from ") + t));
         } catch (const EDbError& e) {
           if (getenv("DB_VERBOSE")) std::printf("%s / %s: %s\n", d.name.c_str(), t, e.what());
+          crashed += std::string(e.what()).find("reader stopped with signal") != std::string::npos;
           EXPECT_STRNE(e.what(), "") << d.name;
         }
       }
@@ -188,6 +201,7 @@ TEST(DbAccessFile, DamagedFilesFailCleanly) {
       EXPECT_STRNE(e.what(), "") << d.name;
     }
   }
-  std::printf("damaged copies: %d opened, %d refused\n", opened, failed);
+  // With libmdb 1.0.0, copy 27 makes the reader crash (signal 11) while reading AllTypes.
+  std::printf("damaged copies: %d opened, %d refused; %d reader crashes caught\n", opened, failed, crashed);
   EXPECT_GE(failed, 3);  // at least the empty, the header-only and the first-page copies
 }
