@@ -10,5 +10,7 @@ using Args = std::vector<std::string>;
 
 int CmdRegister(const Args& args);
 int CmdUnregister(const Args& args);
+int CmdConfig(const Args& args);
+int CmdReferential(const Args& args);
 
 }  // namespace cli

@@ -20,6 +20,11 @@ struct Command {
 const Command kCommands[] = {
     {"register", cli::CmdRegister, "register [LIBRARY...]      register the component libraries"},
     {"unregister", cli::CmdUnregister, "unregister [LIBRARY...]    remove their registration"},
+    {"config", cli::CmdConfig,
+     "config referential PATH    use this referential file (SQLite or Access)\n"
+     "  config sql --server S --user U [--password-stdin] [--driver ODBC-DRIVER]\n"
+     "                             use the REFERENTIEL catalog of a SQL Server"},
+    {"referential", cli::CmdReferential, "referential                the configured referential: source, version, rows per table"},
 };
 
 void Usage(FILE* out) {

@@ -87,4 +87,13 @@ std::unique_ptr<TDbConnection> OpenConnection(const std::string& connectionText)
 // The connection text with the password value replaced by "***", for traces and errors.
 std::string MaskPassword(const std::string& connectionText);
 
+// The ODBC driver that serves "SQLOLEDB" texts: the registry value "Referential.OdbcDriver"
+// under HKEY_LOCAL_MACHINE\SOFTWARE\tarnholt\services\Database, "FreeTDS" when absent or empty.
+// A "Driver=" entry in the connection text itself takes precedence.
+std::string DbOdbcDriver();
+
+// "Select top N rest" (ignoring case and spacing) rewritten as "Select rest limit N" for
+// databases that do not know "top"; any other text is returned unchanged.
+std::string AdaptTopQuery(const std::string& sql);
+
 }  // namespace common::db
