@@ -41,10 +41,34 @@ std::string AbsolutePath(const std::string& path) {
   return std::string(buf) + "/" + path;
 }
 
-int ConfigReferential(const Args& args) {
+int ConfigReferential(const Args& argsIn) {
+  // --if-unset: keep a referential that is already configured (the set-up script uses it).
+  Args args;
+  bool ifUnset = false;
+  for (const std::string& a : argsIn)
+    if (a == "--if-unset")
+      ifUnset = true;
+    else
+      args.push_back(a);
   if (args.size() != 1) {
-    std::fprintf(stderr, "usage: verimek-cli config referential PATH\n");
+    std::fprintf(stderr, "usage: verimek-cli config referential [--if-unset] PATH\n");
     return 2;
+  }
+  if (ifUnset) {
+    common::TRegistry existing(common::HKEY_LOCAL_MACHINE);
+    if (existing.OpenKeyReadOnly(kDatabaseKey)) {
+      bool sql = false;
+      try {
+        sql = existing.ValueExists("Referential.Sql") && existing.ReadBool("Referential.Sql");
+      } catch (const std::exception&) {
+      }
+      if (sql || !existing.ReadString("Referential").empty()) {
+        std::printf("Referential already configured: %s\n",
+                    sql ? ("SQL Server " + existing.ReadString("Referential.SqlServer")).c_str()
+                        : existing.ReadString("Referential").c_str());
+        return 0;
+      }
+    }
   }
   std::string path = AbsolutePath(args[0]);
   if (!common::FileExists(path)) {
@@ -150,7 +174,7 @@ int CmdConfig(const Args& args) {
   if (!args.empty() && args[0] == "referential") return ConfigReferential(Args(args.begin() + 1, args.end()));
   if (!args.empty() && args[0] == "sql") return ConfigSql(Args(args.begin() + 1, args.end()));
   std::fprintf(stderr,
-               "usage: verimek-cli config referential PATH\n"
+               "usage: verimek-cli config referential [--if-unset] PATH\n"
                "       verimek-cli config sql --server S --user U [--password-stdin] [--driver ODBC-DRIVER]\n");
   return 2;
 }
