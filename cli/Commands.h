@@ -22,5 +22,7 @@ int CmdCheck(const Args& args);
 int CmdSyntax(const Args& args);
 int CmdTree(const Args& args);
 int CmdGenerate(const Args& args);
+int CmdConfig(const Args& args);
+int CmdReferential(const Args& args);
 
 }  // namespace cli

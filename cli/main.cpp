@@ -32,6 +32,11 @@ const Command kCommands[] = {
      "                             validate every line into a results database and print its summary"},
     {"results", cli::CmdResults, "results DB [--message ID] [--json]\n"
      "                             print the summary of a results database, or one message"},
+    {"config", cli::CmdConfig,
+     "config referential PATH    use this referential file (SQLite or Access)\n"
+     "  config sql --server S --user U [--password-stdin] [--driver ODBC-DRIVER]\n"
+     "                             use the REFERENTIEL catalog of a SQL Server"},
+    {"referential", cli::CmdReferential, "referential                the configured referential: source, version, rows per table"},
 };
 
 void Usage(FILE* out) {

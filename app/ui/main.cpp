@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Mainfrm.h"
+#include "SysTrace.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ const TProgIds kComponents[] = {{"libkalvix.so", "Tarnholt.EdiMessage.1"}, {"lib
 const char* const kLibraries[] = {"libsqlite3.so.0"};
 
 void CheckDependencies() {
+  common::Trace()->Write("CheckDependencies...", common::ttInformation);
   for (const char* lib : kLibraries) {
     void* h = dlopen(lib, RTLD_NOW | RTLD_LOCAL);
     if (!h) throw std::runtime_error(std::string("Unable to load \"") + lib + "\"");
@@ -47,6 +49,7 @@ void ErrorBox(const char* text, void*) { QMessageBox::critical(nullptr, "Verimek
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   EdiSetConsoleTraceAllowed(0);
+  common::InitProgramTrace(argc, argv, VERIMEK_VERSION);
   EdiSetErrorBoxHandler(ErrorBox, nullptr);
   CoInitialize(nullptr);
   try {

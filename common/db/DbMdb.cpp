@@ -287,8 +287,11 @@ TChildRun RunChild(const std::string& path, const std::vector<std::string>& name
   if (run.TimedOut || run.TooLarge) kill(pid, SIGKILL);
   for (const pollfd& p : fds)
     if (p.fd >= 0) close(p.fd);
-  while (waitpid(pid, &run.Status, 0) < 0 && errno == EINTR) {
+  pid_t w;
+  while ((w = waitpid(pid, &run.Status, 0)) < 0 && errno == EINTR) {
   }
+  // A host that ignores SIGCHLD gets no status: the end mark of the stream decides then.
+  if (w < 0) run.Status = 0;
   return run;
 }
 
@@ -371,6 +374,7 @@ class TAccessConnection : public TSqliteConnection {
     if (r.Byte() != kTagCatalog) throw EDbError("the Access reader's answer is invalid");
     std::uint32_t n = r.U32();
     for (std::uint32_t i = 0; i < n; ++i) FTables.emplace_back(r.Str());
+    if (r.Byte() != kTagDone) throw EDbError("the Access reader's answer is invalid");
   }
 
   std::unique_ptr<TDbRecordset> Query(const std::string& sql) override {

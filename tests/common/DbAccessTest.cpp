@@ -1,53 +1,16 @@
 // The access layer: connection texts, value rules and the SQLite backend.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "DbTestUtil.h"
 #include "db/DbAccess.h"
 
-namespace fs = std::filesystem;
 using namespace common::db;
+using namespace dbtest;
 
 namespace {
-
-std::string JetText(const std::string& path) {
-  return "Provider=Microsoft.Jet.OLEDB.4.0;Password=\"\";Data Source=\"" + path + "\";Persist Security Info=True";
-}
-
-// A temporary folder removed at the end of the test.
-struct TTempDir {
-  fs::path Path;
-  TTempDir() {
-    char tmpl[] = "/tmp/dbtestXXXXXX";
-    Path = mkdtemp(tmpl);
-  }
-  ~TTempDir() { fs::remove_all(Path); }
-  std::string File(const std::string& name) const { return (Path / name).string(); }
-};
-
-void MakeSqlite(const std::string& path, const char* sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  char* err = nullptr;
-  int rc = sqlite3_exec(db, sql, nullptr, nullptr, &err);
-  std::string msg = err ? err : "";
-  sqlite3_free(err);
-  sqlite3_close(db);
-  ASSERT_EQ(rc, SQLITE_OK) << msg;
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EDbError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 const char* kValuesDb = R"(
   create table T (id integer primary key, Txt text, N integer, X double, D date, B boolean, Bl blob, C currency);
@@ -112,7 +75,7 @@ TEST(DbConnectionText, ProviderAndFileFailures) {
 
 TEST(DbSqlite, ValueRulesAndNulls) {
   TTempDir dir;
-  MakeSqlite(dir.File("v.db"), kValuesDb);
+  ASSERT_EQ(MakeSqlite(dir.File("v.db"), kValuesDb), "");
   auto conn = OpenConnection(JetText(dir.File("v.db")));
   EXPECT_EQ(conn->BackendName(), "SQLite");
   auto rs = conn->Query("Select * from T order by id");
@@ -157,7 +120,7 @@ TEST(DbSqlite, ValueRulesAndNulls) {
 
 TEST(DbSqlite, TablesInStoredOrderAndLocate) {
   TTempDir dir;
-  MakeSqlite(dir.File("v.db"), kValuesDb);
+  ASSERT_EQ(MakeSqlite(dir.File("v.db"), kValuesDb), "");
   auto conn = OpenConnection(JetText(dir.File("v.db")));
   auto t = conn->OpenTable("ordered");
   std::string seen;
