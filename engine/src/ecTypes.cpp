@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "Format.h"
 #include "ecTrace.h"
@@ -58,15 +59,24 @@ std::string TSgmt::Qualifier() const {
   return s.Utf8();
 }
 
+// Element and composite codes as the parser's strings, made once per code and thread: the
+// checks ask for the same few hundred codes for every segment.
+static edicom::BSTR CodeString(const std::string& code) {
+  thread_local std::unordered_map<std::string, BStr> cache;
+  auto it = cache.find(code);
+  if (it == cache.end()) it = cache.emplace(code, BStr(code)).first;
+  return it->second.Get();
+}
+
 std::string TSgmt::Find(const std::string& de, int pos) const {
-  BStr d(de), v;
-  EDI_CALL("Find", FSeg->Find(d.Get(), pos, v.Put()));
+  BStr v;
+  EDI_CALL("Find", FSeg->Find(CodeString(de), pos, v.Put()));
   return v.Utf8();
 }
 
 std::string TSgmt::FindInComponent(const std::string& cde, int cdePos, const std::string& de, int pos) const {
-  BStr c(cde), d(de), v;
-  EDI_CALL("FindInComponent", FSeg->FindInComponent(c.Get(), cdePos, d.Get(), pos, v.Put()));
+  BStr v;
+  EDI_CALL("FindInComponent", FSeg->FindInComponent(CodeString(cde), cdePos, CodeString(de), pos, v.Put()));
   return v.Utf8();
 }
 

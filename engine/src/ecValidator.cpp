@@ -1,6 +1,7 @@
 #include "ecValidator.h"
 
 #include <ctime>
+#include <mutex>
 #include <stdexcept>
 
 #include "Format.h"
@@ -184,6 +185,26 @@ int TValidator::ValidateEx(std::string& error) {
 }
 
 namespace {
+
+// The parser's class factory, asked for once: looking the class up in the registry store for
+// every message cost more than the validation itself. Kept for the life of the process, as the
+// parser library stays loaded anyway once the engine used it.
+std::mutex gFactoryLock;
+edicom::IClassFactory* gParserFactory = nullptr;
+
+edicom::HRESULT CreateParserMessage(ComPtr<kalvix::IEdiMessage>& out) {
+  std::lock_guard<std::mutex> lock(gFactoryLock);
+  if (!gParserFactory) {
+    edicom::HRESULT hr = CoGetClassObject(kalvix::CLSID_EdiMessage, edicom::CLSCTX_INPROC_SERVER, nullptr,
+                                          edicom::IID_IClassFactory, reinterpret_cast<void**>(&gParserFactory));
+    if (edicom::FAILED(hr)) {
+      gParserFactory = nullptr;
+      return hr;
+    }
+  }
+  return gParserFactory->CreateInstance(nullptr, kalvix::IID_IEdiMessage, out.PutVoid());
+}
+
 // Empties the parent array however the walk ends.
 struct TParentsGuard {
   TTabOleVariant& parents;
@@ -193,7 +214,7 @@ struct TParentsGuard {
 
 void TValidator::ValidateSegments() {
   ComPtr<kalvix::IEdiMessage> edi;
-  edicom::HRESULT hr = edicom::CreateInstance(kalvix::CLSID_EdiMessage, kalvix::IID_IEdiMessage, edi);
+  edicom::HRESULT hr = CreateParserMessage(edi);
   if (edicom::FAILED(hr) || !edi) {
     std::string why = edicom::TakeErrorDescription();
     throw std::runtime_error(why.empty() ? Fmt("Unable to create EdiMessage (0x%x)", static_cast<unsigned>(hr))
