@@ -128,11 +128,11 @@ TEST_F(ChecksTest, DatesAgainstTheirFormatCodes) {
 
 TEST_F(ChecksTest, NumericFormAndLength) {
   const Case cases[] = {
-      {"plus sign", Insurer("QTY+002:+12:KW"), false, {}},
+      {"plus sign", Insurer("QTY+002:?+12:KW"), false, {}},
       {"minus sign", Insurer("QTY+002:-3:KW"), false, {}},
       {"decimal point", Insurer("QTY+002:1.5:KW"), false,
        {{'E', "E0014", 3, "QTY+002", "Expecting numeric value for \"C065:1, X048:1\", found \"1.5\""}}},
-      {"lone sign", Insurer("QTY+002:+:KW"), false, {{'E', "E0014", 3, "QTY+002", ""}}},
+      {"lone sign", Insurer("QTY+002:?+:KW"), false, {{'E', "E0014", 3, "QTY+002", ""}}},
       {"leading blank", Insurer("QTY+002: 1:KW"), false, {{'E', "E0014", 3, "QTY+002", ""}}},
       {"exactly the length", Broker("ADR+001+GROTE MARKT:123456789+8000+BRUGGE+B"), false, {}},
       {"one over the length", Broker("ADR+001+GROTE MARKT:1234567890+8000+BRUGGE+B"), false,
@@ -280,19 +280,19 @@ TEST_F(ChecksTest, ReferentialGapsAreRecordedAndTheWalkGoesOn) {
   TValidator v(&ref);
   v.SetInterApplication(false);
   v.SetMessageDate(kMsgDate);
-  v.SetEdiMessage(Insurer("RFF+009:1-ABC-123'ATT+A020+9'QTY+002:85:KW'DTM+006:15032021:1a"));
+  v.SetEdiMessage(Insurer("DTM+006:15032021:1a'RFF+009:1-ABC-123'ATT+A020+9'QTY+002:85:KW"));
   v.Validate();
   ExpectFindings(v,
-                 {{'E', "E0001", 3, "RFF+009", "Exception Segment \"RFF\" not found"},
-                  {'E', "E0001", 4, "ATT+A020", "Exception Cde \"C005\" not found"},
-                  {'E', "E0001", 5, "QTY+002", "Exception De \"X048\" not found"},
-                  {'E', "E0001", 6, "DTM+006", "Exception '1a' is not a valid integer value"}},
+                 {{'E', "E0014", 3, "DTM+006", "Expecting numeric value for \"C015:1, X018:1\", found \"1a\""},
+                  {'E', "E0001", 4, "RFF+009", "Exception Segment \"RFF\" not found"},
+                  {'E', "E0001", 5, "ATT+A020", "Exception Cde \"C005\" not found"},
+                  {'E', "E0001", 6, "QTY+002", "Exception De \"X048\" not found"}},
                  "gaps");
   std::remove(path.c_str());
 }
 
 TEST_F(ChecksTest, PendingListCheckStaysInsideOneValidation) {
-  // With X010 optional an ATT can leave its list check pending for the next ATT.
+  // With X010 optional an ATT whose check ends early (E0013) leaves its list check pending.
   std::string path =
       ChangedSample("pending", "UPDATE A_SEGMENT_LAYOUT SET Obligatoire=0 WHERE SEGMENT='ATT' AND DE='X010';");
   TTelebib ref;
@@ -300,13 +300,15 @@ TEST_F(ChecksTest, PendingListCheckStaysInsideOneValidation) {
   TValidator v(&ref);
   v.SetInterApplication(false);
   v.SetMessageDate(kMsgDate);
-  v.SetEdiMessage(Insurer("ATT+A020'ATT++77"));
+  v.SetEdiMessage(Insurer("ATT+A020+:::Usage prive'ATT++77"));
   v.Validate();
-  ExpectFindings(v, {{'E', "E0009", 4, "ATT+", "Invalid value for \"C005:1, X011:1\", found \"77\""}},
+  ExpectFindings(v,
+                 {{'E', "E0013", 3, "ATT+A020", "Value of \"C005:1, X011:1\" mandatory"},
+                  {'E', "E0009", 4, "ATT+", "Invalid value for \"C005:1, X011:1\", found \"77\""}},
                  "within one message");
-  v.SetEdiMessage(Insurer("ATT+A020"));
+  v.SetEdiMessage(Insurer("ATT+A020+:::Usage prive"));
   v.Validate();
-  ExpectFindings(v, {}, "armed at the end");
+  ExpectFindings(v, {{'E', "E0013", 3, "ATT+A020", ""}}, "armed at the end");
   v.SetEdiMessage(Insurer("ATT++77"));
   v.Validate();
   ExpectFindings(v, {}, "next message starts clean");

@@ -1,0 +1,80 @@
+// verimek-cli check: output lines, JSON and exit status, run as a separate process.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "EngineTestSupport.h"
+#include "Registry.h"
+
+namespace {
+
+struct Result {
+  int status;
+  std::string out;
+};
+
+Result RunCli(const std::string& args) {
+  std::string cmd = std::string(EDI_BINARY_DIR) + "/bin/verimek-cli " + args + " 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  Result r{-1, ""};
+  if (!p) return r;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::string WriteTemp(const std::string& name, const std::string& text) {
+  std::string path = common::TempFolder() + "ruvala-cli-" + name + "-" + std::to_string(::getpid()) + ".txt";
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+std::string SampleLine(int n) {
+  std::ifstream in(enginetest::SamplesDir() + "with-findings.txt");
+  std::string line;
+  for (int i = 0; i < n; ++i) std::getline(in, line);
+  return line;
+}
+
+}  // namespace
+
+TEST(CliCheck, PrintsFindingsAndExitStatus) {
+  if (!common::FileExists(enginetest::SampleSqlite()) || !common::FileExists(enginetest::SamplesDir() + "valid.txt"))
+    GTEST_SKIP() << "no sample data";
+  enginetest::TempMachineHive hive("cli");
+  std::string userHive = hive.Path() + ".user";
+  ::setenv("TARNHOLT_USER_HIVE", userHive.c_str(), 1);
+  ASSERT_EQ(RunCli("register").status, 0);
+  std::string msg = WriteTemp("l33", SampleLine(33));
+  // No referential configured: the configuration box goes to standard error, status 2.
+  EXPECT_EQ(RunCli("check " + msg).status, 2);
+  {
+    common::TRegistry reg(common::HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey("SOFTWARE\\tarnholt\\services\\Database", true));
+    reg.WriteString("Referential", enginetest::SampleSqlite());
+  }
+  Result r = RunCli("check " + msg + " --message-date 2025-06-30");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out,
+            "E\t11\tROD+110'ICD+999\tE0009\tInvalid value for \"C095:1, X058:1\", found \"999\"\n"
+            "E\t12\tROD+110'ICD+999'IFD+RCBASE\tE0020\tInvalid formula for \"C090:1, X062:1\", Oca=\"0039\", "
+            "Guarantee=\"999\", Formula=\"RCBASE\"\n");
+  EXPECT_EQ(RunCli("check " + msg + " --no-check-filter").out, "");  // an insurance check: filter mode only
+
+  std::string warn = WriteTemp("l1", SampleLine(1));
+  r = RunCli("check --json " + warn);
+  EXPECT_EQ(r.status, 0);  // warnings only
+  EXPECT_EQ(r.out,
+            "{\n  \"errors\": [],\n  \"warnings\": [\n    {\"segmentNo\": 5, \"segmentKey\": \"ATT+A020\", \"code\": "
+            "\"W0001\", \"message\": \"Obsolete value for \\\"C005:1, X011:1\\\", found \\\"9\\\"\"}\n  ]\n}\n");
+  // An indented message is unindented first.
+  std::string indented = WriteTemp("indented", "XGH+1+0039+104512+002'\n  XEH+90+1+0201+1++10'\n  XET+90'\nXGT+1'\n");
+  EXPECT_EQ(RunCli("check " + indented).status, 0);
+  EXPECT_EQ(RunCli("check " + common::TempFolder() + "ruvala-cli-missing.txt").status, 2);
+  EXPECT_EQ(RunCli("check " + msg + " --message-date 2025-02-30").status, 2);
+  for (const std::string& f : {msg, warn, indented, userHive}) std::remove(f.c_str());
+  ::unsetenv("TARNHOLT_USER_HIVE");
+}
