@@ -1,0 +1,150 @@
+// Validation speed against parsing alone, and memory over many validations.
+//
+// The corpus: the valid sample interchanges, with their Belgian addresses given postal codes of
+// the large sample referential (non-obsolete rows), kept only when they validate cleanly.
+// Prints parse-only MB/s (Kalvix alone), validate MB/s and messages/s (document Validate,
+// filter on, inter-application off) and resident memory after 1 000 and 100 000 validations.
+// Usage: bench_validate [VALIDATIONS]
+#include <dlfcn.h>
+#include <edicom/EdiComCpp.h>
+#include <kalvix/Kalvix.h>
+#include <ruvala/Ruvala.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Platform.h"
+#include "Registry.h"
+#include "ecTelebib.h"
+
+using namespace edicom;
+using Clock = std::chrono::steady_clock;
+
+static long ResidentKb() {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  return -1;
+}
+
+static bool Register(const std::string& lib) {
+  void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+  auto reg = h ? reinterpret_cast<HRESULT (*)()>(dlsym(h, "DllRegisterServer")) : nullptr;
+  return reg && SUCCEEDED(reg());
+}
+
+int main(int argc, char** argv) {
+  long total = argc > 1 ? std::atol(argv[1]) : 100000;
+  std::string tmp = common::TempFolder() + "bench-validate";
+  std::string dir = common::TempFolder() + "bench-referential-large";
+  if (!common::FileExists(dir + "/referential.db")) {
+    std::string cmd = "python3 " EDI_SHARED_DIR "/referential/make_sample.py --size large --quiet --out-dir " + dir;
+    if (std::system(cmd.c_str()) != 0) return 2;
+  }
+  ::setenv("TARNHOLT_MACHINE_HIVE", (tmp + "-machine.reg").c_str(), 1);
+  ::setenv("TARNHOLT_USER_HIVE", (tmp + "-user.reg").c_str(), 1);
+  std::remove((tmp + "-machine.reg").c_str());
+  {
+    common::TRegistry reg(common::HKEY_LOCAL_MACHINE);
+    reg.OpenKey(ruvala::TTelebib::kRegistryKey, true);
+    reg.WriteString("Referential", dir + "/referential.db");
+  }
+  std::string libDir = common::ExtractFilePath(common::ProgramFileName()) + "../lib/";
+  if (!Register(libDir + "libkalvix.so") || !Register(libDir + "libruvala.so")) {
+    std::fprintf(stderr, "cannot register the components in %s\n", libDir.c_str());
+    return 2;
+  }
+  CoInitialize(nullptr);
+
+  // Corpus.
+  ruvala::TTelebib large;
+  large.SetAccessDbName(dir + "/referential.db");
+  std::vector<std::string> zips;
+  for (const auto& p : large.Postals())
+    if (p.FKey == "B" && p.FDateDel == 0) zips.push_back(p.FZipCode);
+  std::vector<std::string> base;
+  {
+    std::ifstream in(EDI_SHARED_DIR "/samples/valid.txt");
+    for (std::string l; std::getline(in, l);)
+      if (!l.empty()) base.push_back(l);
+  }
+  ComPtr<ruvala::IEdiDocument> doc;
+  if (FAILED(CreateInstance(ruvala::CLSID_EdiDocument, ruvala::IID_IEdiDocument, doc))) return 2;
+  doc->put_InterApplication(VARIANT_FALSE);
+  doc->put_CheckFilter(VARIANT_TRUE);
+  doc->put_MessageDate(45838);
+  std::vector<std::u16string> corpus;
+  std::size_t tried = 0;
+  for (std::size_t z = 0; corpus.size() < 500 && z < zips.size() * 2; ++z)
+    for (const std::string& line : base) {
+      std::string m = line;
+      // "+1000+BRUXELLES+B" style address tails: swap the zip for one of the referential.
+      for (std::size_t at = 0; (at = m.find("'ADR+", at)) != std::string::npos; ++at) {
+        std::size_t end = m.find('\'', at + 1);
+        std::size_t b = m.rfind("+B", end);
+        if (b == std::string::npos || b < at || b + 2 != end) continue;
+        std::size_t city = m.rfind('+', b - 1), zip = m.rfind('+', city - 1);
+        if (zip <= at) continue;
+        m.replace(zip + 1, city - zip - 1, zips[(z * 31 + at) % zips.size()]);
+      }
+      ++tried;
+      BStr text(m);
+      VARIANT_BOOL ok = VARIANT_FALSE;
+      std::int32_t w = 0;
+      if (SUCCEEDED(doc->Validate(text.Get(), &ok)) && ok == VARIANT_TRUE && SUCCEEDED(doc->get_WarningCount(&w)) && w == 0)
+        corpus.push_back(Utf8ToUtf16(m));
+    }
+  double bytes = 0;
+  for (const auto& m : corpus) bytes += static_cast<double>(m.size());
+  std::printf("corpus: %zu clean messages of %zu generated, %.0f bytes on average\n", corpus.size(), tried,
+              corpus.empty() ? 0.0 : bytes / static_cast<double>(corpus.size()));
+  if (corpus.empty()) return 2;
+
+  std::vector<BStr> texts;
+  for (const auto& m : corpus) texts.emplace_back(std::u16string_view(m));
+  const long rounds = 20000;
+  // Parse only: the parser's own work on the same texts, through its component.
+  ComPtr<kalvix::IEdiMessage> msg;
+  CreateInstance(kalvix::CLSID_EdiMessage, kalvix::IID_IEdiMessage, msg);
+  double parsedBytes = 0;
+  auto t0 = Clock::now();
+  for (long i = 0; i < rounds; ++i) {
+    const BStr& t = texts[static_cast<std::size_t>(i) % texts.size()];
+    msg->Reset();
+    msg->put_InputStream(t.Get());
+    parsedBytes += t.Length();
+  }
+  double parseS = std::chrono::duration<double>(Clock::now() - t0).count();
+  double parseMBs = parsedBytes / parseS / 1e6;
+
+  long rss1000 = 0;
+  double validBytes = 0;
+  long errors = 0;
+  t0 = Clock::now();
+  for (long i = 0; i < total; ++i) {
+    const BStr& t = texts[static_cast<std::size_t>(i) % texts.size()];
+    VARIANT_BOOL ok;
+    doc->Validate(t.Get(), &ok);
+    if (ok != VARIANT_TRUE) ++errors;
+    validBytes += t.Length();
+    if (i + 1 == 1000) rss1000 = ResidentKb();
+  }
+  double validS = std::chrono::duration<double>(Clock::now() - t0).count();
+  double validMBs = validBytes / validS / 1e6;
+  std::printf("parse only: %.1f MB/s (%ld messages)\n", parseMBs, rounds);
+  std::printf("validate:   %.1f MB/s, %.0f messages/s (%ld validations, %ld with errors)\n", validMBs,
+              static_cast<double>(total) / validS, total, errors);
+  std::printf("validate / parse: %.0f%% (target 40%% or more)\n", 100.0 * validMBs / parseMBs);
+  std::printf("resident: %.1f MB after 1 000 validations, %.1f MB after %ld\n", rss1000 / 1024.0,
+              ResidentKb() / 1024.0, total);
+  doc.Reset();
+  msg.Reset();
+  CoUninitialize();
+  std::remove((tmp + "-machine.reg").c_str());
+  std::remove((tmp + "-user.reg").c_str());
+  return 0;
+}
