@@ -5,6 +5,7 @@
 
 #include "EngineTestSupport.h"
 #include "Registry.h"
+#include "ecRowIndex.h"
 #include "ecTelebib.h"
 #include "ecTypes.h"
 
@@ -131,6 +132,48 @@ TEST_P(ReferentialTest, LookupsFollowTheirComparisonRules) {
   EXPECT_NE(FRef.GetRiskObject("200"), nullptr);
   EXPECT_EQ(FRef.GetRiskObject("998"), nullptr);
   EXPECT_EQ(FRef.GetTypePolice("09"), nullptr);
+}
+
+// Every indexed lookup answers what the scan in load order answers, for every row of the table.
+TEST_P(ReferentialTest, IndexedLookupsAnswerAsTheScanInLoadOrder) {
+  auto scan = [](const auto& rows, auto same) {
+    for (const auto& r : rows)
+      if (same(r)) return &r;
+    return static_cast<decltype(&rows[0])>(nullptr);
+  };
+  bool obsolete;
+  for (const TValeurItem& v : FRef.Valeurs())
+    EXPECT_EQ(FRef.GetValeur(v.FKey, v.FValeur, /*MsgDate=*/0, obsolete),
+              scan(FRef.Valeurs(), [&](const auto& x) { return x.FKey == v.FKey && x.FValeur == v.FValeur; }));
+  for (const TDeQualifiantItem& q : FRef.DeQualifiants())
+    EXPECT_EQ(FRef.GetDeQualifiant(q.FKey, q.FQualifiant), scan(FRef.DeQualifiants(), [&](const auto& x) {
+                return x.FKey == q.FKey && x.FQualifiant == q.FQualifiant;
+              }));
+  for (const TPostalItem& p : FRef.Postals())
+    EXPECT_EQ(FRef.GetPostal(p.FZipCode, p.FKey),
+              scan(FRef.Postals(), [&](const auto& x) { return x.FZipCode == p.FZipCode && x.FKey == p.FKey; }));
+  for (const TProductItem& p : FRef.Products())
+    EXPECT_EQ(FRef.GetProduct("00" + p.FKey, p.FProduct),
+              scan(FRef.Products(), [&](const auto& x) { return x.FKey == p.FKey && x.FProduct == p.FProduct; }));
+  // The fields of a key stay apart: moving a character from one to the other finds nothing.
+  EXPECT_EQ(FRef.GetDeQualifiant("X00", "8B"), nullptr);
+  EXPECT_EQ(FRef.GetPostal("100", "0B"), nullptr);
+}
+
+// Rows whose hashes all collide: probing still finds each key, and the first row of a key wins.
+TEST(FirstRowIndex, CollisionsAndDuplicates) {
+  const std::vector<std::string> keys = {"a", "b", "a", "c", "b", "", "c"};
+  FirstRowIndex idx;
+  idx.Build(
+      keys.size(), [](std::size_t) { return 7u; }, [&](std::size_t i, std::size_t j) { return keys[i] == keys[j]; });
+  auto find = [&](const std::string& k) { return idx.Find(7, [&](std::size_t i) { return keys[i] == k; }); };
+  EXPECT_EQ(find("a"), 0u);
+  EXPECT_EQ(find("b"), 1u);
+  EXPECT_EQ(find("c"), 3u);
+  EXPECT_EQ(find(""), 5u);
+  EXPECT_EQ(find("d"), FirstRowIndex::npos);
+  EXPECT_NE(HashFields("ab", "c"), HashFields("a", "bc"));
+  EXPECT_EQ(FirstRowIndex().Find(7, [](std::size_t) { return true; }), FirstRowIndex::npos);
 }
 
 TEST_P(ReferentialTest, NumericQualifiersCompareAsIntegers) {
