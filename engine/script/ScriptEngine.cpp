@@ -19,8 +19,6 @@ namespace {
 constexpr std::size_t kCacheMaxEntries = 4096;
 constexpr std::size_t kCacheMaxBytes = std::size_t{64} << 20;
 
-const char* const kAllTypes = "BOOLEAN/INTEGER/FLOAT/STRING";
-
 struct Global {
   std::string name;
   TValue value;
@@ -348,16 +346,16 @@ class Interpreter {
       TValue rhs = Eval(*link.operand);
       const bool rhsText = ValueAccess::TypeCode(rhs) == vtString;
       if (link.op == opAdd && rhsText && (joining || ValueAccess::TypeCode(acc) == vtString)) {
+        const std::string& piece = ValueAccess::Text(rhs);
+        const std::size_t have = joining ? text.size() : ValueAccess::Text(acc).size();
+        if (have + piece.size() > kMaxStringBytes)
+          throw RuntimeFault{texts::Fill(texts::kStringTooLong, {std::to_string(kMaxStringBytes)}), link.pos};
+        ChargeBytes((joining ? 0 : have) + piece.size(), link.pos);
         if (!joining) {
           text = ValueAccess::Text(acc);
-          ChargeBytes(text.size(), link.pos);
           joining = true;
         }
-        const std::string& piece = ValueAccess::Text(rhs);
-        if (text.size() + piece.size() > kMaxStringBytes)
-          throw RuntimeFault{texts::Fill(texts::kStringTooLong, {std::to_string(kMaxStringBytes)}), link.pos};
         text += piece;
-        ChargeBytes(piece.size(), link.pos);
         continue;
       }
       if (joining) {
@@ -483,6 +481,14 @@ class Interpreter {
     }
   }
 
+  // The product of `dims`, or kMaxArrayElements + 1 for any product above the limit (a later
+  // length 0 still gives 0); never overflows.
+  static std::int64_t ElementCount(const std::vector<std::int32_t>& dims) {
+    std::int64_t count = 1;
+    for (std::int32_t len : dims) count = std::min(count * len, kMaxArrayElements + 1);
+    return count;
+  }
+
   // SetArray(variable, element type, length, ...): a new array, or with one length and the
   // same element type, the array resized with its elements kept.
   void SetArray(const CallExpr& call) {
@@ -498,37 +504,33 @@ class Interpreter {
     }
     const auto elemType = static_cast<TValueType>(code);
     std::vector<std::int32_t> dims;
-    std::int64_t count = 1;
     for (std::size_t i = 1; i < args.size(); ++i) {
       const std::int32_t len = ValueAccess::Int(args[i]);
       if (len < 0) throw RuntimeFault{texts::Fill(texts::kBadArrayLength, {std::to_string(len)}), call.args[i + 1]->pos};
-      count *= len;
-      if (count > kMaxArrayElements)
-        throw RuntimeFault{texts::Fill(texts::kArrayTooLarge, {std::to_string(kMaxArrayElements)}), call.pos};
       dims.push_back(len);
     }
     const TValue& current = *FEngine.bindings[static_cast<std::size_t>(target.slot)].value;
     const ValueAccess::ArrayRep* old = ValueAccess::Array(current);
-    TValue made;
-    if (old && dims.size() == 1 && current.Type() == elemType) {
+    const bool resize = old && dims.size() == 1 && current.Type() == elemType;
+    if (resize) {
       // Resize the first dimension; the others keep their lengths.
-      std::int64_t inner = 1;
-      for (std::size_t d = 1; d < old->dims.size(); ++d) inner *= old->dims[d];
-      if (dims[0] * inner > kMaxArrayElements)
-        throw RuntimeFault{texts::Fill(texts::kArrayTooLarge, {std::to_string(kMaxArrayElements)}), call.pos};
       std::vector<std::int32_t> newDims = old->dims;
       newDims[0] = dims[0];
-      made = ValueAccess::MakeArray(elemType, newDims);
+      dims = std::move(newDims);
+    }
+    const std::int64_t count = ElementCount(dims);
+    if (count > kMaxArrayElements)
+      throw RuntimeFault{texts::Fill(texts::kArrayTooLarge, {std::to_string(kMaxArrayElements)}), call.pos};
+    // Each element is a whole value: count them as work, like the bytes of built texts, and
+    // before allocating them.
+    FEngine.steps += static_cast<std::uint64_t>(count);
+    if (FEngine.steps > FEngine.stepLimit) throw RuntimeFault{texts::kStopped, call.pos};
+    TValue made = ValueAccess::MakeArray(elemType, std::move(dims));
+    if (resize) {
       ValueAccess::ArrayRep& rep = ValueAccess::MutableArray(made);
       const std::size_t keep = std::min(rep.elems.size(), old->elems.size());
       std::copy(old->elems.begin(), old->elems.begin() + static_cast<std::ptrdiff_t>(keep), rep.elems.begin());
-      count = static_cast<std::int64_t>(rep.elems.size());
-    } else {
-      made = ValueAccess::MakeArray(elemType, std::move(dims));
     }
-    // Each element is a whole value: count them as work, like the bytes of built texts.
-    FEngine.steps += static_cast<std::uint64_t>(count);
-    if (FEngine.steps > FEngine.stepLimit) throw RuntimeFault{texts::kStopped, call.pos};
     // SetArray gives the variable a new value (and type): an assignment like any other.
     Notify(target.name, made, target.pos);
     *FEngine.bindings[static_cast<std::size_t>(target.slot)].value = std::move(made);

@@ -47,7 +47,8 @@ class TValue {
   bool AsBoolean() const;
   std::int32_t AsInteger() const;
   double AsFloat() const;
-  // Text form: "True"/"False", decimal integers, floats as the shortest text that reads back.
+  // Text form: "True"/"False", decimal integers, floats as the shortest text that reads back;
+  // an array gives only its type and lengths, e.g. "ARRAY INTEGER[2, 3]".
   std::string AsString() const;
 
   // Arrays (index 0 up): dimension lengths and element access; the element at a flat index
@@ -113,7 +114,7 @@ class TScriptEngine {
   // is stored, with the variable's name as written in the script and the new value.
   std::function<void(const std::string& name, const TValue& value)> OnVarChange;
 
-  // Compiles (or takes from the process-wide cache of compiled texts) and runs the script.
+  // Compiles (or takes from this engine's cache of compiled texts) and runs the script.
   // The script's own variables are reset first; globals keep their values. Returns false when
   // the message list holds an error afterwards.
   bool Run(const std::string& text);

@@ -325,6 +325,10 @@ TEST(ScriptArrayTest, ElementsBoundsAndCopies) {
       {"SetArray(a, INTEGER, -1)", "Runtime Error: Invalid array length (-1) [line: 1, column: 22]"},
       {"SetArray(a, INTEGER, 2000, 2000)",
        "Runtime Error: Array too large (more than 1048576 elements) [line: 1, column: 1]"},
+      // A length 0 makes any other lengths harmless, also when one length resizes the array.
+      {"SetArray(a, INTEGER, 0, 2147483647, 2147483647); r := length(a)", "INTEGER 0"},
+      {"SetArray(a, INTEGER, 0, 2147483647, 2147483647); SetArray(a, INTEGER, 5)",
+       "Runtime Error: Array too large (more than 1048576 elements) [line: 1, column: 50]"},
       {"SetArray(a, INTEGER)", "Runtime Error: Not enough arguments for function SetArray (2 instead of 3). "
                                "[line: 1, column: 1]"},
       {"SetArray(a[0], INTEGER, 1)", "Error: Name expected [line: 1, column: 10]"},
