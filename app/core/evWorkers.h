@@ -162,7 +162,7 @@ struct TLineOutcome {
     std::string Piece;
     bool IsPiece = false;
     TMessageFindings Findings;
-    std::string Body;  // CompressAndEncode of the message text, made where it was validated
+    std::string Body;  // CompressAndEncode of the message text when made where it was validated; else empty
   };
   std::vector<TMessage> Messages;
   bool Failed = false;
@@ -175,9 +175,9 @@ void ValidateLineMessages(ruvala::IEdiDocument* doc, const TValidationSettings& 
                           const std::function<void(int XehId, const std::string* Piece,
                                                    const TMessageFindings& findings)>& onMessage);
 
-/// The outcome of one line, bodies encoded; a failure is recorded, not raised.
+/// The outcome of one line, bodies encoded when EncodeBodies; a failure is recorded, not raised.
 TLineOutcome ValidateLineOutcome(ruvala::IEdiDocument* doc, const TValidationSettings& settings,
-                                 const std::string& Line);
+                                 const std::string& Line, bool EncodeBodies);
 
 /// Supplies line outcomes validated elsewhere, in input order, reading ahead in reader.
 class TLineSource {
@@ -192,7 +192,8 @@ class TLineSource {
 
 /// Validates ahead of the file worker on a thread of its own with the worker's document, so
 /// that validating the next lines overlaps storing the last. The worker still stores, reports
-/// and stops line by line; lines validated ahead of a stop are dropped.
+/// and stops line by line; lines validated ahead of a stop are dropped. The bodies are encoded
+/// on the storing side, which has time to spare while the engine works.
 class TReadAheadLineSource final : public TLineSource {
  public:
   TReadAheadLineSource(ruvala::IEdiDocument* doc, const TValidationSettings& settings);
