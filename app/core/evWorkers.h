@@ -26,7 +26,8 @@ class TWorkerHost {
   virtual ~TWorkerHost() = default;
   /// Runs job on a thread of its own. A host without threads may run it before returning.
   virtual void StartThread(std::function<void()> job) = 0;
-  /// Runs step on the user-interface thread and returns once it has run.
+  /// Runs step on the user-interface thread and returns once it has run. An exception of step
+  /// is raised again here, on the calling thread: a failing error handler ends the job.
   virtual void RunOnUiThread(const std::function<void()>& step) = 0;
 };
 

@@ -541,12 +541,18 @@ class TQueuedHost : public TWorkerHost {
   void RunOnUiThread(const std::function<void()>& step) override {
     std::unique_lock<std::mutex> lock(FMutex);
     bool done = false;
+    std::exception_ptr failure;
     FQueue.push_back([&] {
-      step();
+      try {
+        step();
+      } catch (...) {
+        failure = std::current_exception();
+      }
       done = true;
     });
     FCond.notify_all();
     FCond.wait(lock, [&] { return done; });
+    if (failure) std::rethrow_exception(failure);
   }
   // Runs queued steps until `finished` holds.
   void Loop(const bool& finished) {
@@ -599,6 +605,33 @@ TEST(WorkerThreadTest, CallbacksRunOnTheUiThreadAndWorkerFreesItself) {
   EXPECT_EQ(order, (std::vector<std::string>{"done 0", "terminate "}));
   ASSERT_EQ(log.Validated.size(), 1u);
   EXPECT_EQ(log.Validated[0], "XGH+1+0039+104512'XEH+01'XET+01'XGT+1'");  // unindented
+}
+
+// An error handler that fails ends the job: its message becomes LastError, the messages stored
+// before stay, and the worker still frees itself after the termination handler.
+TEST(WorkerThreadTest, FailingErrorHandlerEndsTheFileJob) {
+  fake::TFakeLog log;
+  TComponentFactory f;
+  f.CreateDocument = [&] { return fake::NewDocument(&log); };
+  f.CreateMessage = [&] { return fake::NewMessage(&log); };
+  const std::string input = WriteTemp(kOne + "\njunk\n" + kOne + "\n");
+  const std::string db = NewTempDbFileName();
+  TQueuedHost host;
+  bool finished = false;
+  std::string lastError;
+  auto* w = new TValidateFileWorker(host, f, input, db);
+  w->FreeOnTerminate = true;
+  w->OnError = [](TWorker&, const std::string&, bool&) { throw std::runtime_error("handler failed"); };
+  w->OnTerminate = [&](TWorker& sender) {
+    lastError = sender.LastError();
+    finished = true;
+  };
+  w->Start();
+  host.Loop(finished);
+  EXPECT_EQ(lastError, "handler failed");
+  EXPECT_EQ(TDatabase(db, false).GetTableValue("select count(*) from Messages"), 1);
+  std::remove(input.c_str());
+  for (const char* ext : {"", "-wal", "-shm"}) std::remove((db + ext).c_str());
 }
 
 TEST(WorkerThreadTest, SyntaxAndReferentialWorkers) {
