@@ -222,6 +222,20 @@ static std::string ReplaceNoCase(std::string text, std::string_view what, std::s
   return out;
 }
 
+// A setting as a value of the connection text: quoted when it holds a character that would end
+// or open a value there, so that a password with ";" reaches the server whole and a user name
+// cannot add entries to the text.
+static std::string ConnectionValue(const std::string& v) {
+  bool plain = v.find_first_of(";\"'") == std::string::npos && (v.empty() || (v.front() != ' ' && v.back() != ' '));
+  if (plain) return v;
+  std::string out = "\"";
+  for (char c : v) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
 void TTelebib::SqlConnect(const std::string& userId, const std::string& password, const std::string& server) {
   TraceInfo(this, "SqlConnect(%s, %s)", userId, server);
   FUseSql = true;
@@ -233,9 +247,9 @@ void TTelebib::SqlConnect(const std::string& userId, const std::string& password
     std::string text =
         "Provider=SQLOLEDB.1;Password=%password;Persist Security Info=True;User ID=%userid;"
         "Initial Catalog=REFERENTIEL;Data Source=%server";
-    text = ReplaceNoCase(text, "%userid", userId);
-    text = ReplaceNoCase(text, "%password", password);
-    text = ReplaceNoCase(text, "%server", server);
+    text = ReplaceNoCase(text, "%userid", ConnectionValue(userId));
+    text = ReplaceNoCase(text, "%password", ConnectionValue(password));
+    text = ReplaceNoCase(text, "%server", ConnectionValue(server));
     FAccessDb.reset();
     FAccessDb = common::db::OpenConnection(text);
     LoadFromSql();

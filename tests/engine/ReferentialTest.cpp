@@ -1,6 +1,10 @@
 #include <edicom/EdiCom.h>
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 
 #include "EngineTestSupport.h"
@@ -265,6 +269,48 @@ TEST(ReferentialSettings, RegistryChoosesTheSource) {
     EXPECT_EQ(boxes.texts[0].rfind("SqlConnect failed (SqlConnect failed (", 0), 0u) << boxes.texts[0];
     EXPECT_EQ(boxes.texts[0].find("s3cret"), std::string::npos);
   }
+}
+
+// The SQL Server path through ODBC, with Debian's SQLite driver standing in for the server (it
+// takes the catalog REFERENTIEL as a file in the working folder): the same tables as the file,
+// the version by query, a version change seen, and settings with ";" kept whole.
+TEST(ReferentialSettings, SqlServerThroughOdbc) {
+  const std::string driver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+  if (!common::FileExists(driver) || !common::FileExists(enginetest::SampleSqlite())) GTEST_SKIP();
+  TempMachineHive hive("odbc");
+  char tmpl[] = "/tmp/ruvala-odbc-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  // The driver by its file: the driver manager reads its list of drivers once per process.
+  WriteDatabaseKey([&](common::TRegistry& r) { r.WriteString("Referential.OdbcDriver", driver); });
+  {
+    std::ifstream in(enginetest::SampleSqlite(), std::ios::binary);
+    std::ofstream(dir + "/REFERENTIEL", std::ios::binary) << in.rdbuf();
+  }
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+
+  TTelebib file, sql;
+  file.SetAccessDbName(enginetest::SampleSqlite());
+  // A user name that would add its own catalog to an unquoted connection text.
+  EXPECT_NO_THROW(sql.SqlConnect("verimek;Initial Catalog=/nonexistent/other.db", "pa;ss\"word", "localhost"));
+  EXPECT_TRUE(sql.UseSql());
+  EXPECT_EQ(sql.TableCounts(), file.TableCounts());
+  EXPECT_EQ(sql.GetVersion(), "2.02.611.01");
+  EXPECT_FALSE(sql.VersionHasChanged());
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir + "/REFERENTIEL").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "insert into version_referentiel values (3, '20270115')", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_TRUE(sql.VersionHasChanged());
+  EXPECT_EQ(sql.GetVersion(), "2.02.701.15");
+  EXPECT_NO_THROW(sql.Reload());
+  EXPECT_EQ(sql.TableCounts(), file.TableCounts());
+
+  ASSERT_EQ(chdir(cwd), 0);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(ReferentialSettings, UnusableFilesFailAndStayUninitialised) {
