@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "EdiObjects.h"
+#include "Grammar.h"
 #include "TextCodec.h"
 
 namespace kalvix::fuzz {
@@ -103,8 +104,34 @@ inline std::vector<ComPtr<IEdiSegment>> Walk(IEdiMessage* m, bool read) {
   return nodes;
 }
 
+// Tags, levels, values and free text of a tree in document order, with its error list.
+inline std::string Describe(const SegmentTree& t, const ErrorReporter& errors) {
+  std::string out;
+  for (int i = 0; i < errors.Count(); ++i) out += errors.At(i) + "\n";
+  const SegmentNode* last = nullptr;
+  for (const SegmentNode* n = t.First(); n; n = n->next) {
+    KALVIX_CHECK(n->prev == last);
+    out += std::to_string(n->level) + " " + std::string(t.Tag(n)) + " " + std::string(t.Text(n));
+    if (const SegmentLayout* l = t.Layout(n))
+      for (int i = 0; i < l->count; ++i) out += "|" + std::string(t.Slot(n, i));
+    out += "\n";
+    last = n;
+  }
+  return out;
+}
+
 inline void ExerciseParser(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
+  {
+    // The token-free path for clean interchanges and the token parser give the same result.
+    SegmentTree clean, tokens;
+    ErrorReporter cleanErrors, tokenErrors;
+    cleanErrors.SetEcho(false);
+    tokenErrors.SetEcho(false);
+    ParseInterchange(std::string(input), clean, cleanErrors, true);
+    ParseInterchange(std::string(input), tokens, tokenErrors, false);
+    KALVIX_CHECK(Describe(clean, cleanErrors) == Describe(tokens, tokenErrors));
+  }
   ComPtr<IEdiMessage> m = ComPtr<IEdiMessage>::Attach(new EdiMessage);
   ParseText(m.Get(), input);
   const std::int32_t errors = ErrorCount(m.Get());
