@@ -215,11 +215,14 @@ struct TChildRun {
 };
 
 // The character set conversions libmdb opens are loaded once here, before any fork, and kept
-// open, so that a child finds them loaded and does not need the dynamic loader.
+// open, so that a child finds them loaded and does not need the dynamic loader. The handles are
+// held for the life of the process (a discarded handle would be reported as a leak).
+iconv_t gKeptConversions[4];
+
 void WarmUpConversions() {
   static const bool done = [] {
     const char* pairs[][2] = {{"UCS-2LE", "UTF-8"}, {"UTF-8", "UCS-2LE"}, {"CP1252", "UTF-8"}, {"UTF-8", "CP1252"}};
-    for (const auto& p : pairs) (void)iconv_open(p[0], p[1]);
+    for (std::size_t i = 0; i < 4; ++i) gKeptConversions[i] = iconv_open(pairs[i][0], pairs[i][1]);
     return true;
   }();
   (void)done;
