@@ -422,23 +422,26 @@ class CleanParser {
     FPos = q + 1;
     return v;
   }
-  // Whether the next five tokens are XRH, TAG_SEP, NUMBER, SGMT_END and the tag `kind`.
+  // Whether the next five tokens are XRH, TAG_SEP, NUMBER, SGMT_END and the tag `kind`. The
+  // rubrique loops of a model ask in turn at the same place: the tag found there is kept.
   bool BlockOf(int kind) {
-    SkipBreaks();
-    const char* save = FPos;
-    bool match = false;
-    if (Lit("XRH", 3)) {
+    if (PeekTag() != tkXrh) return false;
+    if (FPos != FBlockPeekPos) {
+      const char* save = FPos;
+      FBlockPeekPos = FPos;
+      FBlockPeekKind = -1;
+      FPos += 3;
       SkipBreaks();
       if (*FPos == '+') {
         ++FPos;
         if (BlockNumber() >= 0) {
           SkipBreaks();
-          match = TagAt(FPos) == kind;
+          FBlockPeekKind = TagAt(FPos);
         }
       }
+      FPos = save;
     }
-    FPos = save;
-    return match;
+    return FBlockPeekKind == kind;
   }
   bool BlockMark(const char* tag, int depth) {
     SkipBreaks();
@@ -449,7 +452,7 @@ class CleanParser {
     return BlockNumber() == depth;
   }
   [[gnu::always_inline]] inline bool Value(ValueRef& out);
-  bool Elements(const SegmentLayout& l, int startKey, bool secondRequired);
+  int Elements(const SegmentLayout& l, int startKey, bool secondRequired);
   SegmentNode* Segment(int layoutIdx, int startKey = 0, bool secondRequired = false, ValueRef first = ValueRef());
   bool Body(const ContentModel& m, std::size_t start, int depth, SegmentNode* holder);
   bool Block(int layoutIdx, int depth, SegmentNode* holder);
@@ -460,6 +463,8 @@ class CleanParser {
   const char* FPos;
   const char* FPeekPos = nullptr;
   int FPeekKind = -1;
+  const char* FBlockPeekPos = nullptr;
+  int FBlockPeekKind = -1;
   SegmentNode* FLast = nullptr;
   ValueRef FVals[kMaxKeys];
   std::string FBuf;
@@ -502,46 +507,47 @@ inline bool CleanParser::Value(ValueRef& out) {
   return true;
 }
 
-bool CleanParser::Elements(const SegmentLayout& l, int startKey, bool secondRequired) {
+// Reads the elements into FVals from startKey on; the number of keys given a slot (values
+// not read inside that range are made empty), or -1 when the text is not a clean segment.
+int CleanParser::Elements(const SegmentLayout& l, int startKey, bool secondRequired) {
   int k = startKey;
   if (k < l.count) {
     for (int e = 0;; ++e) {
       if (e > 0) {
         if (k >= l.count) break;
         if (*FPos != '+') {
-          if (secondRequired && e == 1) return false;
+          if (secondRequired && e == 1) return -1;
           break;
         }
         ++FPos;
       }
-      if (!Value(FVals[k])) return false;
+      if (!Value(FVals[k])) return -1;
       while (!((l.elementEnd >> k) & 1)) {
         if (*FPos != ':') {
-          while (!((l.elementEnd >> k) & 1)) ++k;
+          while (!((l.elementEnd >> k) & 1)) FVals[++k] = ValueRef();
           break;
         }
         ++FPos;
         ++k;
-        if (!Value(FVals[k])) return false;
+        if (!Value(FVals[k])) return -1;
       }
       ++k;
     }
   }
-  if (*FPos != '\'') return false;
+  if (*FPos != '\'') return -1;
   ++FPos;
-  return true;
+  return k;
 }
 
 // The tag has been read; TAG_SEP, the elements and SGMT_END follow.
 SegmentNode* CleanParser::Segment(int layoutIdx, int startKey, bool secondRequired, ValueRef first) {
   const SegmentLayout& l = FLayouts.At(layoutIdx);
-  for (int i = 0; i < l.count; ++i) FVals[i] = ValueRef();
   FVals[0] = first;
   SkipBreaks();
   if (*FPos != '+') return nullptr;
   ++FPos;
-  if (!Elements(l, startKey, secondRequired || l.secondSepRequired)) return nullptr;
-  int used = l.count;
+  int used = Elements(l, startKey, secondRequired || l.secondSepRequired);
+  if (used < 0) return nullptr;
   while (used > 0 && FVals[used - 1].len == 0) --used;
   return FTree.NewSegment(layoutIdx, FVals, used);
 }
