@@ -12,6 +12,7 @@
 #include "ecErrors.h"
 #include "ecTelebib.h"
 #include "ecTrace.h"
+#include "ecTypes.h"
 #include "ecValidator.h"
 
 #ifdef RUVALA_CONTROL_TABLES
@@ -36,7 +37,7 @@ BSTR NewBstr(const std::string& utf8) {
   return SysAllocStringLen(w.data(), static_cast<unsigned>(w.size()));
 }
 
-std::string FromBstr(BSTR s) { return s ? Utf16ToUtf8(std::u16string_view(s, SysStringLen(s))) : std::string(); }
+std::string FromBstr(BSTR s) { return s ? TextFromCom(std::u16string_view(s, SysStringLen(s))) : std::string(); }
 
 // Loads what a validation or a version query needs: engine database, referential, and a
 // fresh copy of a SQL Server referential whose version moved.

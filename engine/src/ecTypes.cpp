@@ -1,5 +1,6 @@
 #include "ecTypes.h"
 
+#include <atomic>
 #include <ctime>
 #include <stdexcept>
 #include <unordered_map>
@@ -32,7 +33,7 @@ using kalvix::IEdiSegment;
 std::string TSgmt::Tag() const {
   BStr s;
   EDI_CALL("Tag", FSeg->get_Tag(s.Put()));
-  return s.Utf8();
+  return TextFromCom(s.View());
 }
 
 int TSgmt::Level() const {
@@ -56,28 +57,64 @@ bool TSgmt::Rubrique() const {
 std::string TSgmt::Qualifier() const {
   BStr s;
   EDI_CALL("Qualifier", FSeg->get_Qualifier(s.Put()));
-  return s.Utf8();
+  return TextFromCom(s.View());
 }
 
-// Element and composite codes as the parser's strings, made once per code and thread: the
-// checks ask for the same few hundred codes for every segment.
+// Element and composite codes as the parser's strings, made once: the checks ask for the same
+// few hundred codes for every segment. The usual codes (a letter and three digits, "X001",
+// "C015") live in a process-wide table of immutable strings kept until the process ends; the
+// others in a map per thread.
 static edicom::BSTR CodeString(const std::string& code) {
+  if (code.size() == 4 && code[0] >= 'A' && code[0] <= 'Z' && code[1] >= '0' && code[1] <= '9' && code[2] >= '0' &&
+      code[2] <= '9' && code[3] >= '0' && code[3] <= '9') {
+    static std::atomic<edicom::BSTR> table[26 * 1000];
+    std::atomic<edicom::BSTR>& slot = table[static_cast<std::size_t>(code[0] - 'A') * 1000 +
+                                            static_cast<std::size_t>((code[1] - '0') * 100 + (code[2] - '0') * 10 +
+                                                                     (code[3] - '0'))];
+    edicom::BSTR b = slot.load(std::memory_order_acquire);
+    if (!b) {
+      edicom::BSTR made = BStr(code).Detach();
+      if (slot.compare_exchange_strong(b, made, std::memory_order_acq_rel))
+        b = made;
+      else
+        ::SysFreeString(made);
+    }
+    return b;
+  }
   thread_local std::unordered_map<std::string, BStr> cache;
   auto it = cache.find(code);
   if (it == cache.end()) it = cache.emplace(code, BStr(code)).first;
   return it->second.Get();
 }
 
+std::string TextFromCom(std::u16string_view w) {
+  std::string out(w.size(), '\0');
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    if (w[i] >= 0x80) return edicom::Utf16ToUtf8(w);
+    out[i] = static_cast<char>(w[i]);
+  }
+  return out;
+}
+
+BStr TextToCom(std::string_view utf8) {
+  std::u16string w(utf8.size(), u'\0');
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    if (static_cast<unsigned char>(utf8[i]) >= 0x80) return BStr(utf8);
+    w[i] = static_cast<char16_t>(utf8[i]);
+  }
+  return BStr(std::u16string_view(w));
+}
+
 std::string TSgmt::Find(const std::string& de, int pos) const {
   BStr v;
   EDI_CALL("Find", FSeg->Find(CodeString(de), pos, v.Put()));
-  return v.Utf8();
+  return TextFromCom(v.View());
 }
 
 std::string TSgmt::FindInComponent(const std::string& cde, int cdePos, const std::string& de, int pos) const {
   BStr v;
   EDI_CALL("FindInComponent", FSeg->FindInComponent(CodeString(cde), cdePos, CodeString(de), pos, v.Put()));
-  return v.Utf8();
+  return TextFromCom(v.View());
 }
 
 void TSgmt::Insert(const std::string& value, const std::string& de, int pos) const {

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ecErrors.h"
@@ -39,6 +40,11 @@ class TSgmt {
  private:
   edicom::ComPtr<kalvix::IEdiSegment> FSeg;
 };
+
+// Component strings and UTF-8 text; plain ASCII, by far the most common, is copied directly
+// (every message text and every value read crosses this way).
+std::string TextFromCom(std::u16string_view text);
+edicom::BStr TextToCom(std::string_view utf8);
 
 // The segment handle held in a VARIANT result (VT_DISPATCH), or an empty one (VT_NULL).
 edicom::ComPtr<kalvix::IEdiSegment> SegmentFromVariant(edicom::VARIANT& v);

@@ -233,7 +233,7 @@ void TValidator::ValidateSegments() {
   };
   check(FEdi->Reset(), "Reset");
   {
-    BStr text(FEdiMessage);
+    BStr text = TextToCom(FEdiMessage);
     check(FEdi->put_InputStream(text.Get()), "InputStream");
   }
   std::int32_t errorCount = 0;
