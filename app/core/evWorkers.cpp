@@ -231,6 +231,20 @@ struct TReadAheadLineSource::TImpl {
       std::string line;
       for (std::size_t i = 0; i < count && reader.ReadLine(line); ++i) {
         TLineOutcome outcome = ValidateLineOutcome(Doc, Settings, line, /*EncodeBodies=*/false);
+        // Encoding goes to whichever side has time: here when the storing side falls behind.
+        bool behind;
+        {
+          std::lock_guard<std::mutex> lock(Mutex);
+          behind = Queue.size() >= kMaxLines / 2;
+        }
+        if (behind) {
+          try {
+            for (TLineOutcome::TMessage& m : outcome.Messages) m.Body = CompressAndEncode(m.IsPiece ? m.Piece : line);
+          } catch (const std::exception&) {
+            // Left to the storing side, where the failure becomes the line's error.
+            for (TLineOutcome::TMessage& m : outcome.Messages) m.Body.clear();
+          }
+        }
         std::unique_lock<std::mutex> lock(Mutex);
         // Bounded read-ahead; one line always fits, however long.
         Changed.wait(lock, [&] { return Stop || Queue.empty() || (Queue.size() < kMaxLines && QueuedBytes < kMaxBytes); });

@@ -194,7 +194,7 @@ class TLineSource {
 /// Validates ahead of the file worker on a thread of its own with the worker's document, so
 /// that validating the next lines overlaps storing the last. The worker still stores, reports
 /// and stops line by line; lines validated ahead of a stop are dropped. The bodies are encoded
-/// on the storing side, which has time to spare while the engine works.
+/// on the storing side while it keeps up, and ahead when it falls behind.
 class TReadAheadLineSource final : public TLineSource {
  public:
   TReadAheadLineSource(ruvala::IEdiDocument* doc, const TValidationSettings& settings);
