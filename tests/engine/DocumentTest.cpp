@@ -231,6 +231,15 @@ TEST_F(DocumentTest, FindingsOfASampleThroughDispatch) {
   byref.vt = VT_EMPTY;
   EXPECT_EQ(r.lVal, 2);
   EXPECT_EQ(Str(slot), "Obsolete value for \"C005:1, X011:1\", found \"9\"");
+  r.Clear();
+  ASSERT_EQ(Call(doc.Get(), u"Warnings", DISPATCH_PROPERTYGET, {Variant::Int(0)}, &r), S_OK);
+  ASSERT_EQ(r.vt, VT_DISPATCH);
+  v.Clear();
+  ASSERT_EQ(Call(r.pdispVal, u"ToString", DISPATCH_PROPERTYGET, {}, &v), S_OK);
+  EXPECT_EQ(Str(v.bstrVal), "SegmentNo:5, SegmentKey:ATT+A020, Warning:Obsolete value for \"C005:1, X011:1\", found \"9\"");
+  v.Clear();
+  ASSERT_EQ(Call(r.pdispVal, u"WarningCode", DISPATCH_PROPERTYGET, {}, &v), S_OK);
+  EXPECT_EQ(Str(v.bstrVal), "W0001");
   std::int32_t result = -1;
   BStr valid(FirstLine("valid.txt", 1));
   ASSERT_EQ(doc->ValidateEx(valid.Get(), &slot, &result), S_OK);
