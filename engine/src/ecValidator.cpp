@@ -8,14 +8,7 @@
 #include "ecTrace.h"
 #include "ecTypes.h"
 
-#ifdef RUVALA_CONTROL_TABLES
 #include "ecDataBase.h"
-#else
-namespace ruvala {
-// Without the control rules built in, inter-application mode validates without control tables.
-class TControlTable {};
-}  // namespace ruvala
-#endif
 
 namespace ruvala {
 
@@ -241,10 +234,8 @@ void TValidator::ValidateSegments() {
   }
 
   FControlTable.reset();
-#ifdef RUVALA_CONTROL_TABLES
   if (FInterApp)
     if (TRelationItem* relation = Relations().Find(FEdi.Get())) FControlTable = relation->ControlTable()->Clone();
-#endif
 
   TParentsGuard guard{FParents};
   FSgmtNo = 0;
@@ -267,12 +258,10 @@ void TValidator::ValidateSegments() {
         } catch (...) {
           raised = std::current_exception();
         }
-#ifdef RUVALA_CONTROL_TABLES
         if (FInterApp && FControlTable) {
           sg.SetData(DataWithUnitNo(sg.Data(), FX912.empty() ? 0 : static_cast<std::int32_t>(StrToInt(FX912.back()))));
           FControlTable->MatchSegment(s.Get(), GetSegmentKey(s.Get()), FParents);
         }
-#endif
         if (raised) std::rethrow_exception(raised);
       }
     } catch (const ETelebibWarning& w) {
@@ -298,11 +287,7 @@ std::string TValidator::SafeKey(IEdiSegment* s) const {
 
 void TValidator::ValidateControlTable(const std::string& x912, bool last) {
   if (!FControlTable) return;
-#ifdef RUVALA_CONTROL_TABLES
   FControlTable->Validate(*this, FEdi.Get(), FErrors, FWarnings, x912);
-#else
-  (void)x912;
-#endif
   if (last) FControlTable.reset();
 }
 
