@@ -24,13 +24,19 @@ static long ResidentKb() {
 static volatile long gSink = 0;
 
 template <class F>
+// Best of five runs: on a shared machine a run that lost the processor for a while says
+// nothing about the lookups.
 static double PerSecond(long n, F&& f) {
-  auto t0 = Clock::now();
-  long hits = 0;
-  for (long i = 0; i < n; ++i) hits += f(i);
-  double s = std::chrono::duration<double>(Clock::now() - t0).count();
-  gSink = gSink + hits;  // the lookups must not be optimised away
-  return n / s;
+  double best = 1e30;
+  for (int run = 0; run < 5; ++run) {
+    auto t0 = Clock::now();
+    long hits = 0;
+    for (long i = 0; i < n; ++i) hits += f(i);
+    double s = std::chrono::duration<double>(Clock::now() - t0).count();
+    gSink = gSink + hits;  // the lookups must not be optimised away
+    if (s < best) best = s;
+  }
+  return n / best;
 }
 
 static void Run(const std::string& path) {
@@ -51,54 +57,64 @@ static void Run(const std::string& path) {
   const auto& postals = ref.Postals();
   const auto& products = ref.Products();
   const TDate day = 45838;
-  auto pick = [](const auto& rows, long i) -> const auto& { return rows[(static_cast<std::size_t>(i) * 7919) % rows.size()]; };
+  // The rows looked up, picked before timing so that the loops time the lookups alone.
+  const long n = 200000, ns = 2000;
+  auto picks = [&](const auto& rows) {
+    std::vector<const std::remove_reference_t<decltype(rows[0])>*> out;
+    for (long i = 0; i < n; ++i) out.push_back(&rows[(static_cast<std::size_t>(i) * 7919) % rows.size()]);
+    return out;
+  };
+  const auto valeurPicks = picks(valeurs);
+  const auto qualPicks = picks(quals);
+  const auto postalPicks = picks(postals);
+  const auto productPicks = picks(products);
+  auto pick = [](const auto& sel, long i) -> const auto& { return *sel[static_cast<std::size_t>(i)]; };
   struct Row {
     const char* name;
     double indexed, scan;
   };
   std::vector<Row> rows;
-  const long n = 200000, ns = 2000;
   rows.push_back({"GetValeur",
                   PerSecond(n, [&](long i) {
                     bool o;
-                    const auto& r = pick(valeurs, i);
+                    const auto& r = pick(valeurPicks, i);
                     return ref.GetValeur(r.FKey, r.FValeur, day, o) ? 1 : 0;
                   }),
                   PerSecond(ns, [&](long i) {
-                    const auto& r = pick(valeurs, i);
+                    const auto& r = pick(valeurPicks, i);
                     for (const auto& x : valeurs)
                       if (x.FKey == r.FKey && x.FValeur == r.FValeur) return 1;
                     return 0;
                   })});
   rows.push_back({"GetDeQualifiant",
                   PerSecond(n, [&](long i) {
-                    const auto& r = pick(quals, i);
+                    const auto& r = pick(qualPicks, i);
                     return ref.GetDeQualifiant(r.FKey, r.FQualifiant) ? 1 : 0;
                   }),
                   PerSecond(ns, [&](long i) {
-                    const auto& r = pick(quals, i);
+                    const auto& r = pick(qualPicks, i);
                     for (const auto& x : quals)
                       if (x.FKey == r.FKey && x.FQualifiant == r.FQualifiant) return 1;
                     return 0;
                   })});
   rows.push_back({"GetPostal",
                   PerSecond(n, [&](long i) {
-                    const auto& r = pick(postals, i);
+                    const auto& r = pick(postalPicks, i);
                     return ref.GetPostal(r.FZipCode, r.FKey) ? 1 : 0;
                   }),
                   PerSecond(ns, [&](long i) {
-                    const auto& r = pick(postals, i);
+                    const auto& r = pick(postalPicks, i);
                     for (const auto& x : postals)
                       if (x.FZipCode == r.FZipCode && x.FKey == r.FKey) return 1;
                     return 0;
                   })});
   rows.push_back({"GetProduct",
                   PerSecond(n, [&](long i) {
-                    const auto& r = pick(products, i);
+                    const auto& r = pick(productPicks, i);
                     return ref.GetProduct(r.FKey, r.FProduct) ? 1 : 0;
                   }),
                   PerSecond(ns, [&](long i) {
-                    const auto& r = pick(products, i);
+                    const auto& r = pick(productPicks, i);
                     std::string oca = StripLeadingZeros(r.FKey);
                     for (const auto& x : products)
                       if (x.FKey == oca && x.FProduct == r.FProduct) return 1;

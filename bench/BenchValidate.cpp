@@ -1,22 +1,54 @@
-// File validation throughput: the engine alone, verimek-cli validate with its results database,
-// and with --jobs 2, on generated files of interchanges. Uses whatever engine the registry names
-// (register the libraries and point the hives at the large sample referential first).
+// File validation throughput on 2 cores: the engine alone, verimek-cli validate with its results
+// database, and with --jobs 2, each on a file of generated interchanges that are valid against
+// the large sample referential and on one with findings on every line. Sets itself up: builds the
+// large referential when missing, registers the built components in temporary hives.
+// Prints messages/s (best of the runs) and the two ratios against their targets, then the
+// processor time per message of the same runs, which the machine's other load disturbs less.
 //
-//   bench_validate [--lines N] [--valid FILE] [--findings FILE]
+//   bench_validate [--lines N] [--repeat R]
 #include <edicom/EdiComCpp.h>
+#include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "Format.h"
 #include "Platform.h"
+#include "SysSqlite.h"
 #include "evWorkers.h"
 
-static std::vector<std::string> ReadLines(const std::string& path) {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char kDate[] = "2025-06-30";  // the date of the samples' expected findings
+
+double Seconds(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// Processor seconds, user and system, of this process or of its waited-for descendants.
+double CpuSeconds(int who) {
+  rusage u{};
+  getrusage(who, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+// Wall and processor time of the fastest run.
+struct TTiming {
+  double Wall = 1e30, Cpu = 0;
+  void Take(double wall, double cpu) {
+    if (wall < Wall) Wall = wall, Cpu = cpu;
+  }
+};
+
+std::vector<std::string> ReadLines(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::vector<std::string> lines;
   for (std::string l; std::getline(in, l);) {
@@ -26,80 +58,174 @@ static std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
-static std::string MakeFile(const std::vector<std::string>& sample, std::size_t n, const char* name) {
-  std::string path = common::TempFolder() + name;
-  std::ofstream out(path, std::ios::binary);
-  for (std::size_t i = 0; i < n; ++i) out << sample[i % sample.size()] << "\r\n";
-  return path;
-}
-
-static double Seconds(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-// Engine alone: the file worker's per-line calls without a database. Returns messages.
-static std::size_t EngineAlone(const std::string& file, double& secs) {
-  auto doc = verimek::TComponentFactory::ByClassId().CreateDocument();
-  verimek::TValidationSettings s;
-  s.MessageDate = verimek::TodayDate();
-  std::vector<std::string> lines = ReadLines(file);
-  std::size_t messages = 0;
-  auto t0 = std::chrono::steady_clock::now();
-  for (const std::string& l : lines) {
-    try {
-      verimek::ValidateLineMessages(doc.Get(), s, l, [&](int, const std::string*, const verimek::TMessageFindings&) {
-        ++messages;
-      });
-    } catch (const std::exception&) {
-    }
-  }
-  secs = Seconds(t0);
-  return messages;
-}
-
-static double RunCli(const std::string& file, const std::string& extra) {
-  const std::string cli = common::ExtractFilePath(common::ProgramFileName()) + "verimek-cli";
-  const std::string db = common::TempFolder() + "bench-validate.db";
-  std::remove(db.c_str());
-  std::string cmd = "'" + cli + "' validate '" + file + "' --db '" + db + "' " + extra + " >/dev/null 2>&1";
-  auto t0 = std::chrono::steady_clock::now();
+bool Run(const std::string& cmd) {
   int rc = std::system(cmd.c_str());
-  double secs = Seconds(t0);
-  if (!WIFEXITED(rc) || WEXITSTATUS(rc) == 2) std::fprintf(stderr, "bench: \"%s\" failed\n", cmd.c_str());
-  for (const char* ext : {"", "-wal", "-shm"}) std::remove((db + ext).c_str());
-  return secs;
+  return WIFEXITED(rc) && WEXITSTATUS(rc) != 2 && WEXITSTATUS(rc) != 127;
 }
+
+struct TCounts {
+  std::size_t Messages = 0, Findings = 0;
+  bool Failed = false;
+};
+
+TCounts ValidateLine(ruvala::IEdiDocument* doc, const verimek::TValidationSettings& s, const std::string& line) {
+  TCounts c;
+  try {
+    verimek::ValidateLineMessages(doc, s, line, [&](int, const std::string*, const verimek::TMessageFindings& f) {
+      ++c.Messages;
+      c.Findings += static_cast<std::size_t>(f.ErrorCount + f.WarningCount);
+    });
+  } catch (const std::exception&) {
+    c.Failed = true;
+  }
+  return c;
+}
+
+// The valid samples with the Belgian postal codes of their addresses replaced by codes of the
+// large referential, kept only when every message of the line is free of findings.
+std::vector<std::string> ValidCorpus(ruvala::IEdiDocument* doc, const verimek::TValidationSettings& s,
+                                     const std::string& referential) {
+  std::vector<std::string> zips;
+  {
+    verimek::TDatabase ref(referential, false);
+    for (auto t = ref.GetTable("select ZipCode from POSTAL where C_Country = 'B' and Datdel is null order by ZipCode");
+         !t->Eof(); t->Next())
+      zips.push_back(t->AsString("ZipCode"));
+  }
+  const std::vector<std::string> base = ReadLines(EDI_SHARED_DIR "/samples/valid.txt");
+  std::vector<std::string> corpus;
+  for (std::size_t z = 0; corpus.size() < 1000 && z < zips.size(); ++z)
+    for (const std::string& line : base) {
+      std::string m = line;
+      // "ADR+001+street+zip+city+B'": the zip of each Belgian address.
+      for (std::size_t at = 0, k = 0; (at = m.find("'ADR+", at)) != std::string::npos; ++at, ++k) {
+        std::size_t end = m.find('\'', at + 1);
+        std::size_t b = m.rfind("+B", end);
+        if (end == std::string::npos || b == std::string::npos || b < at || b + 2 != end) continue;
+        std::size_t city = m.rfind('+', b - 1), zip = m.rfind('+', city - 1);
+        if (zip <= at) continue;
+        m.replace(zip + 1, city - zip - 1, zips[(z * 7 + k * 13) % zips.size()]);
+      }
+      TCounts c = ValidateLine(doc, s, m);
+      if (!c.Failed && c.Findings == 0) corpus.push_back(m);
+    }
+  return corpus;
+}
+
+// The sample lines that give at least one finding with the file worker's settings.
+std::vector<std::string> FindingsCorpus(ruvala::IEdiDocument* doc, const verimek::TValidationSettings& s) {
+  std::vector<std::string> corpus;
+  for (const std::string& line : ReadLines(EDI_SHARED_DIR "/samples/with-findings.txt")) {
+    TCounts c = ValidateLine(doc, s, line);
+    if (!c.Failed && c.Findings > 0) corpus.push_back(line);
+  }
+  return corpus;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::size_t n = 20000;
-  std::string valid = std::string(EDI_SHARED_SAMPLES) + "/valid.txt";
-  std::string findings = std::string(EDI_SHARED_SAMPLES) + "/with-findings.txt";
+  int repeat = 3;
   for (int i = 1; i + 1 < argc; i += 2) {
-    std::string a = argv[i];
+    const std::string a = argv[i];
     if (a == "--lines") n = std::strtoul(argv[i + 1], nullptr, 10);
-    if (a == "--valid") valid = argv[i + 1];
-    if (a == "--findings") findings = argv[i + 1];
+    if (a == "--repeat") repeat = std::max(1, std::atoi(argv[i + 1]));
   }
+  const std::string bin = common::ExtractFilePath(common::ProgramFileName());
+  const std::string cli = bin + "verimek-cli";
+  const std::string refDir = common::TempFolder() + "bench-validate-referential";
+  const std::string referential = refDir + "/referential.db";
+  if (!common::FileExists(referential) &&
+      !Run("python3 '" EDI_SHARED_DIR "/referential/make_sample.py' --size large --quiet --out-dir '" + refDir + "'")) {
+    std::fprintf(stderr, "bench: cannot build the large sample referential in %s\n", refDir.c_str());
+    return 2;
+  }
+  std::string work = common::TempFolder() + "bench-validate-XXXXXX";
+  if (!mkdtemp(work.data())) return 2;
+  // Temporary hives, inherited by every verimek-cli started below.
+  ::setenv("TARNHOLT_MACHINE_HIVE", (work + "/machine.reg").c_str(), 1);
+  ::setenv("TARNHOLT_USER_HIVE", (work + "/user.reg").c_str(), 1);
+  const std::string quiet = " >/dev/null 2>&1";
+  if (!Run("'" + cli + "' register '" + bin + "../lib/libkalvix.so' '" + bin + "../lib/libruvala.so'" + quiet) ||
+      !Run("'" + cli + "' config referential '" + referential + "'" + quiet)) {
+    std::fprintf(stderr, "bench: cannot register the components\n");
+    std::filesystem::remove_all(work);
+    return 2;
+  }
+
   CoInitialize(nullptr);
-  std::printf("%-10s %8s %10s %12s %12s %12s %8s %8s\n", "file", "lines", "messages", "engine/s", "validate/s",
-              "jobs2/s", "db-ratio", "speedup");
-  const std::pair<const char*, std::string> inputs[] = {{"valid", valid}, {"findings", findings}};
-  for (const auto& [label, sample] : inputs) {
-    std::vector<std::string> lines = ReadLines(sample);
-    if (lines.empty()) {
-      std::fprintf(stderr, "bench: no lines in %s\n", sample.c_str());
-      continue;
+  int status = 0;
+  {
+    edicom::ComPtr<ruvala::IEdiDocument> doc = verimek::TComponentFactory::ByClassId().CreateDocument();
+    verimek::TValidationSettings s;
+    verimek::ParseIsoDate(kDate, s.MessageDate);
+    const std::pair<const char*, std::vector<std::string>> corpora[] = {
+        {"valid", ValidCorpus(doc.Get(), s, referential)}, {"findings", FindingsCorpus(doc.Get(), s)}};
+
+    std::printf("%zu lines per file, best of %d runs; corpus: %zu valid variants, %zu lines with findings\n", n, repeat,
+                corpora[0].second.size(), corpora[1].second.size());
+    std::printf("%-9s %9s %10s %11s %11s %11s %9s %9s\n", "file", "messages", "findings", "engine/s", "validate/s",
+                "jobs2/s", "db-ratio", "speedup");
+    std::vector<std::string> cpu;
+    for (const auto& [label, corpus] : corpora) {
+      if (corpus.empty()) {
+        std::fprintf(stderr, "bench: empty %s corpus\n", label);
+        status = 2;
+        continue;
+      }
+      const std::string file = work + "/" + label + ".txt";
+      std::vector<std::string> lines;
+      {
+        std::ofstream out(file, std::ios::binary);
+        for (std::size_t i = 0; i < n; ++i) {
+          lines.push_back(corpus[i % corpus.size()]);
+          out << lines.back() << "\r\n";
+        }
+      }
+      // The engine alone: the file worker's calls for every line, lines in memory, no database.
+      TTiming engine;
+      TCounts total;
+      for (int r = 0; r < repeat; ++r) {
+        total = TCounts();
+        const double cpu0 = CpuSeconds(RUSAGE_SELF);
+        auto t0 = Clock::now();
+        for (const std::string& l : lines) {
+          TCounts c = ValidateLine(doc.Get(), s, l);
+          total.Messages += c.Messages;
+          total.Findings += c.Findings;
+        }
+        engine.Take(Seconds(t0), CpuSeconds(RUSAGE_SELF) - cpu0);
+      }
+      auto cliRun = [&](const std::string& extra) {
+        TTiming best;
+        const std::string db = work + "/results.db";
+        for (int r = 0; r < repeat; ++r) {
+          for (const char* ext : {"", "-wal", "-shm"}) std::remove((db + ext).c_str());
+          const double cpu0 = CpuSeconds(RUSAGE_CHILDREN);
+          auto t0 = Clock::now();
+          if (!Run("'" + cli + "' validate '" + file + "' --db '" + db + "' --message-date " + kDate + extra + quiet)) {
+            std::fprintf(stderr, "bench: verimek-cli validate%s failed\n", extra.c_str());
+            status = 2;
+          }
+          best.Take(Seconds(t0), CpuSeconds(RUSAGE_CHILDREN) - cpu0);
+        }
+        return best;
+      };
+      const TTiming one = cliRun("");
+      const TTiming two = cliRun(" --jobs 2");
+      const double m = static_cast<double>(total.Messages);
+      std::printf("%-9s %9zu %10zu %11.0f %11.0f %11.0f %9.2f %9.2f\n", label, total.Messages, total.Findings,
+                  m / engine.Wall, m / one.Wall, m / two.Wall, engine.Wall / one.Wall, one.Wall / two.Wall);
+      cpu.push_back(common::Fmt("%-9s %11s %11s %11s", label, common::Fmt("%.1f", engine.Cpu * 1e6 / m),
+                                common::Fmt("%.1f", one.Cpu * 1e6 / m), common::Fmt("%.1f", two.Cpu * 1e6 / m)));
     }
-    const std::string file = MakeFile(lines, n, label == std::string("valid") ? "bench-valid.txt" : "bench-findings.txt");
-    double engineSecs = 0;
-    std::size_t messages = EngineAlone(file, engineSecs);
-    double one = RunCli(file, "");
-    double two = RunCli(file, "--jobs 2");
-    const double m = static_cast<double>(messages);
-    std::printf("%-10s %8zu %10zu %12.0f %12.0f %12.0f %8.2f %8.2f\n", label, n, messages, m / engineSecs, m / one,
-                m / two, engineSecs / one, one / two);
-    std::remove(file.c_str());
+    std::printf("targets: db-ratio (validate/s over engine/s) >= 0.80, speedup (jobs2/s over validate/s) >= 1.70\n");
+    std::printf("processor time per message (us, user + system, all processes):\n%-9s %11s %11s %11s\n", "file",
+                "engine", "validate", "jobs2");
+    for (const std::string& line : cpu) std::printf("%s\n", line.c_str());
   }
   CoUninitialize();
-  return 0;
+  std::filesystem::remove_all(work);
+  return status;
 }

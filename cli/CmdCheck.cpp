@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,6 +89,17 @@ DATE Today() {
   return std::floor(static_cast<double>(asUtc) / 86400.0) + 25569.0;
 }
 
+// False when the file cannot be opened or read (a directory opens but fails on reading).
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char buf[65536];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
 std::string Failure(HRESULT hr) {
   std::string why = TakeErrorDescription();
   char buf[32];
@@ -133,14 +142,11 @@ int CmdCheck(const Args& args) {
     std::fprintf(stderr, "verimek-cli check: invalid date \"%s\"\n", messageDate.c_str());
     return 2;
   }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
+  std::string text;
+  if (!ReadWholeFile(file, text)) {
     std::fprintf(stderr, "verimek-cli: cannot read \"%s\"\n", file.c_str());
     return 2;
   }
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  std::string text = ss.str();
   if (!common::IsValidUtf8(text)) text = common::AnsiToUtf8(text);
   text = common::TString::UnformatEdifact(text);
 

@@ -55,10 +55,10 @@ static bool ReadAll(int fd, char* p, std::size_t n) {
 
 static void WriteFrame(int fd, const std::string& bytes) {
   std::uint64_t n = bytes.size();
-  char head[8];
-  std::memcpy(head, &n, 8);
-  WriteAll(fd, head, 8);
-  WriteAll(fd, bytes.data(), bytes.size());
+  std::string frame(8, '\0');
+  std::memcpy(frame.data(), &n, 8);
+  frame += bytes;
+  WriteAll(fd, frame.data(), frame.size());
 }
 
 static bool ReadFrame(int fd, std::string& bytes) {
@@ -134,8 +134,7 @@ static void UnpackFindings(Unpacker& u, std::vector<verimek::TFinding>& list) {
   }
 }
 
-static std::string PackOutcome(const TLineOutcome& o) {
-  Packer p;
+static void PackOutcome(Packer& p, const TLineOutcome& o) {
   p.U32(static_cast<std::uint32_t>(o.Messages.size()));
   for (const TLineOutcome::TMessage& m : o.Messages) {
     p.U32(m.IsPiece ? 1 : 0);
@@ -148,11 +147,9 @@ static std::string PackOutcome(const TLineOutcome& o) {
   }
   p.U32(o.Failed ? 1 : 0);
   p.Str(o.Error);
-  return std::move(p.FOut);
 }
 
-static void UnpackOutcome(const std::string& bytes, TLineOutcome& o) {
-  Unpacker u(bytes);
+static void UnpackOutcome(Unpacker& u, TLineOutcome& o) {
   o.Messages.resize(u.U32());
   for (TLineOutcome::TMessage& m : o.Messages) {
     m.IsPiece = u.U32() != 0;
@@ -167,7 +164,8 @@ static void UnpackOutcome(const std::string& bytes, TLineOutcome& o) {
   o.Error = u.Str();
 }
 
-// ---- Worker process: lines in on standard input, outcomes out on standard output, in order.
+// ---- Worker process: batches of lines in on standard input, a batch of outcomes out on standard
+// output for each, in order. Batches keep the pipes and process switches off the per-line cost.
 
 static int ServeLines(const verimek::TValidationSettings& settings) {
   signal(SIGPIPE, SIG_IGN);
@@ -185,10 +183,10 @@ static int ServeLines(const verimek::TValidationSettings& settings) {
   std::deque<std::string> queue;
   bool eof = false;
   std::thread reader([&] {
-    std::string line;
-    while (ReadFrame(0, line)) {
+    std::string batch;
+    while (ReadFrame(0, batch)) {
       std::lock_guard<std::mutex> lock(mutex);
-      queue.push_back(std::move(line));
+      queue.push_back(std::move(batch));
       ready.notify_one();
     }
     std::lock_guard<std::mutex> lock(mutex);
@@ -198,16 +196,21 @@ static int ServeLines(const verimek::TValidationSettings& settings) {
   int rc = 0;
   try {
     for (;;) {
-      std::string line;
+      std::string batch;
       {
         std::unique_lock<std::mutex> lock(mutex);
         ready.wait(lock, [&] { return eof || !queue.empty(); });
         if (queue.empty()) break;
-        line = std::move(queue.front());
+        batch = std::move(queue.front());
         queue.pop_front();
       }
-      const TLineOutcome outcome = verimek::ValidateLineOutcome(doc.Get(), settings, line);
-      WriteFrame(1, PackOutcome(outcome));
+      Unpacker in(batch);
+      Packer out;
+      const std::uint32_t count = in.U32();
+      out.U32(count);
+      for (std::uint32_t i = 0; i < count; ++i)
+        PackOutcome(out, verimek::ValidateLineOutcome(doc.Get(), settings, in.Str(), /*EncodeBodies=*/true));
+      WriteFrame(1, out.FOut);
     }
   } catch (const std::exception&) {
     rc = 1;  // the parent went away
@@ -218,7 +221,7 @@ static int ServeLines(const verimek::TValidationSettings& settings) {
   return rc;
 }
 
-// Lines handed round-robin to worker processes; outcomes read back in input order.
+// Lines handed in batches round-robin to worker processes; outcomes read back in input order.
 class TProcessLineSource final : public verimek::TLineSource {
  public:
   TProcessLineSource(int jobs, double messageDate) : FJobs(jobs), FDate(messageDate) {}
@@ -257,14 +260,19 @@ class TProcessLineSource final : public verimek::TLineSource {
 
   bool Next(std::string& line, TLineOutcome& outcome) override {
     Fill();
-    if (FPending.empty()) return false;
-    auto [text, child] = std::move(FPending.front());
-    FPending.pop_front();
-    std::string bytes;
-    if (!ReadFrame(FChildren[child].Out, bytes)) throw std::runtime_error("Worker process ended unexpectedly");
-    outcome = TLineOutcome();
-    UnpackOutcome(bytes, outcome);
-    line = std::move(text);
+    if (FBatches.empty()) return false;
+    TBatch& b = FBatches.front();
+    if (b.Outcomes.empty()) {
+      std::string bytes;
+      if (!ReadFrame(FChildren[b.Child].Out, bytes)) throw std::runtime_error("Worker process ended unexpectedly");
+      Unpacker in(bytes);
+      if (in.U32() != b.Lines.size()) throw std::runtime_error("Worker process sent a damaged result");
+      b.Outcomes.resize(b.Lines.size());
+      for (TLineOutcome& o : b.Outcomes) UnpackOutcome(in, o);
+    }
+    line = std::move(b.Lines[b.Next]);
+    outcome = std::move(b.Outcomes[b.Next]);
+    if (++b.Next == b.Lines.size()) FBatches.pop_front();
     Fill();
     return true;
   }
@@ -274,18 +282,41 @@ class TProcessLineSource final : public verimek::TLineSource {
     pid_t Pid;
     int In, Out;
   };
-  static constexpr std::size_t kAheadPerJob = 4;
+  struct TBatch {
+    std::size_t Child;
+    std::vector<std::string> Lines;
+    std::vector<TLineOutcome> Outcomes;
+    std::size_t Next = 0;
+  };
+  // A batch closes at this many lines or bytes (one line always fits, however long); two
+  // batches per process in flight keep every process busy while the other waits for its turn.
+  static constexpr std::size_t kBatchLines = 32;
+  static constexpr std::size_t kBatchBytes = 1u << 20;
+  static constexpr std::size_t kBatchesPerJob = 2;
 
   void Fill() {
-    std::string line;
-    while (FRemaining > 0 && FPending.size() < kAheadPerJob * FChildren.size()) {
-      if (!FReader->ReadLine(line)) {
-        FRemaining = 0;
-        break;
+    while (FRemaining > 0 && FBatches.size() < kBatchesPerJob * FChildren.size()) {
+      TBatch b;
+      b.Child = FNext;
+      Packer out;
+      out.U32(0);
+      std::size_t bytes = 0;
+      std::string line;
+      while (FRemaining > 0 && b.Lines.size() < kBatchLines && bytes < kBatchBytes) {
+        if (!FReader->ReadLine(line)) {
+          FRemaining = 0;
+          break;
+        }
+        --FRemaining;
+        bytes += line.size();
+        out.Str(line);
+        b.Lines.push_back(std::move(line));
       }
-      --FRemaining;
-      WriteFrame(FChildren[FNext].In, line);
-      FPending.emplace_back(std::move(line), FNext);
+      if (b.Lines.empty()) break;
+      const auto count = static_cast<std::uint32_t>(b.Lines.size());
+      std::memcpy(out.FOut.data(), &count, 4);
+      WriteFrame(FChildren[FNext].In, out.FOut);
+      FBatches.push_back(std::move(b));
       FNext = (FNext + 1) % FChildren.size();
     }
   }
@@ -306,7 +337,7 @@ class TProcessLineSource final : public verimek::TLineSource {
   verimek::TLineReader* FReader = nullptr;
   std::size_t FRemaining = 0;
   std::vector<Child> FChildren;
-  std::deque<std::pair<std::string, std::size_t>> FPending;
+  std::deque<TBatch> FBatches;
   std::size_t FNext = 0;
 };
 
@@ -585,8 +616,8 @@ int CmdValidate(const Args& args) {
     counting = db.get();
     return db;
   };
-  // One job validates ahead on a thread of its own; more jobs in worker processes. Either way
-  // the messages are encoded where they are validated and this thread only stores them.
+  // One job validates ahead on a thread of its own while this thread encodes and stores; more
+  // jobs validate and encode in worker processes and this thread only stores.
   std::unique_ptr<verimek::TLineSource> pool;
   if (jobs > 1)
     pool = std::make_unique<TProcessLineSource>(jobs, date);

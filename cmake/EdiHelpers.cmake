@@ -11,6 +11,12 @@ if(EDI_SANITIZE)
   target_link_options(edi_options INTERFACE -fsanitize=address,undefined)
 endif()
 add_library(edi::options ALIAS edi_options)
+if(EDI_FUZZ)
+  # The fuzzers need coverage of the libraries they drive, not only of their own sources; the
+  # fuzz targets themselves add libFuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
 
 # edi_add_test(NAME SOURCES... LIBS ...): one GoogleTest executable, registered with CTest.
 function(edi_add_test name)

@@ -101,13 +101,10 @@ std::size_t TLineReader::CountLines() {
   Rewind();
   std::size_t lines = 0;
   bool open = false;
-  Utf8Checker utf8;
-  const bool check = !FHasBom;
-  for (int u; (u = NextUnit()) >= 0;) {
-    if (check) utf8.Feed(static_cast<unsigned char>(u));
+  auto unit = [&](int u) {
     if (FPendingCr) {
       FPendingCr = false;
-      if (u == '\n') continue;
+      if (u == '\n') return;
     }
     if (u == '\r' || u == '\n') {
       FPendingCr = u == '\r';
@@ -116,38 +113,69 @@ std::size_t TLineReader::CountLines() {
     } else {
       open = true;
     }
+  };
+  if (FEncoding == teUtf16LE || FEncoding == teUtf16BE) {
+    for (int u; (u = NextUnit()) >= 0;) unit(u);
+  } else {
+    // Byte encodings straight from the buffer: this pass reads the whole file.
+    Utf8Checker utf8;
+    const bool check = !FHasBom;
+    while (Fill()) {
+      for (std::size_t i = 0; i < FLen; ++i) {
+        if (check) utf8.Feed(FBuf[i]);
+        unit(FBuf[i]);
+      }
+    }
+    if (check) FEncoding = utf8.Valid() ? teUtf8 : teAnsi;
   }
   if (open) ++lines;
-  if (check) FEncoding = utf8.Valid() ? teUtf8 : teAnsi;
   Rewind();
   return lines;
 }
 
 bool TLineReader::ReadLine(std::string& line) {
   line.clear();
-  std::u16string wide;
   bool any = false;
-  const bool utf16 = FEncoding == teUtf16LE || FEncoding == teUtf16BE;
-  for (int u; (u = NextUnit()) >= 0;) {
+  if (FEncoding == teUtf16LE || FEncoding == teUtf16BE) {
+    std::u16string wide;
+    for (int u; (u = NextUnit()) >= 0;) {
+      if (FPendingCr) {
+        FPendingCr = false;
+        if (u == '\n') continue;
+      }
+      any = true;
+      if (u == '\r' || u == '\n') {
+        FPendingCr = u == '\r';
+        break;
+      }
+      wide.push_back(static_cast<char16_t>(u));
+    }
+    line = edicom::Utf16ToUtf8(wide);
+    return any;
+  }
+  // Byte encodings: whole runs of the buffer up to the next line end.
+  while (FPos < FLen || Fill()) {
     if (FPendingCr) {
       FPendingCr = false;
-      if (u == '\n') continue;
-    }
-    if (u == '\r' || u == '\n') {
-      FPendingCr = u == '\r';
-      any = true;
-      break;
+      if (FBuf[FPos] == '\n') {
+        ++FPos;
+        continue;
+      }
     }
     any = true;
-    if (utf16)
-      wide.push_back(static_cast<char16_t>(u));
-    else
-      line.push_back(static_cast<char>(u));
+    const unsigned char* start = FBuf + FPos;
+    const unsigned char* end = FBuf + FLen;
+    const unsigned char* q = start;
+    while (q < end && *q != '\r' && *q != '\n') ++q;
+    line.append(reinterpret_cast<const char*>(start), static_cast<std::size_t>(q - start));
+    if (q < end) {
+      FPendingCr = *q == '\r';
+      FPos = static_cast<std::size_t>(q - FBuf) + 1;
+      break;
+    }
+    FPos = FLen;
   }
-  if (utf16)
-    line = edicom::Utf16ToUtf8(wide);
-  else if (FEncoding == teAnsi)
-    line = common::AnsiToUtf8(line);
+  if (FEncoding == teAnsi) line = common::AnsiToUtf8(line);
   return any;
 }
 

@@ -26,7 +26,7 @@ static bool SameNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-static bool IsAscii(const std::string& s) {
+static bool IsAscii(std::string_view s) {
   for (unsigned char c : s)
     if (c >= 0x80) return false;
   return true;
@@ -89,6 +89,16 @@ void TDatabase::RowsChangedCheck(const std::string& Sql, std::int64_t before) co
     throw ESqliteError(common::Fmt("ExecuteSql(%s) failed (RowsChanged = 0)", Sql));
 }
 
+// The statement with its parameters written in as SQL literals: the text the same values
+// formatted into the statement would have given, for traces and failure texts.
+static std::string ExpandedSql(sqlite3_stmt* stmt, const std::string& Sql) {
+  char* expanded = sqlite3_expanded_sql(stmt);
+  if (!expanded) return Sql;
+  std::string text = common::AnsiToUtf8(expanded);
+  sqlite3_free(expanded);
+  return text;
+}
+
 void TDatabase::ExecSql(const std::string& Sql, bool CheckRowsChanged) {
   TraceDebug(this, "ExecSql(%s)", Sql);
   const std::string ansi = common::Utf8ToAnsi(Sql);
@@ -113,7 +123,6 @@ void TDatabase::ExecSql(const std::string& Sql, const std::vector<common::Format
 }
 
 void TDatabase::ExecParams(const std::string& Sql, const std::vector<TSqlValue>& Params, bool CheckRowsChanged) {
-  TraceDebug(this, "ExecSql(%s)", Sql);
   sqlite3_stmt*& stmt = FPrepared[Sql];
   if (!stmt) {
     const std::string ansi = common::Utf8ToAnsi(Sql);
@@ -145,6 +154,8 @@ void TDatabase::ExecParams(const std::string& Sql, const std::vector<TSqlValue>&
     }
     if (rc != SQLITE_OK) Fail();
   }
+  common::TTrace* trace = common::Trace();
+  if (trace && trace->Wants(common::ttDebug)) TraceDebug(this, "ExecSql(%s)", ExpandedSql(stmt, Sql));
   const std::int64_t before = sqlite3_total_changes64(FDb);
   int rc;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -154,8 +165,12 @@ void TDatabase::ExecParams(const std::string& Sql, const std::vector<TSqlValue>&
     sqlite3_reset(stmt);
     throw ESqliteError(msg);
   }
+  if (CheckRowsChanged && sqlite3_total_changes64(FDb) == before) {
+    std::string text = ExpandedSql(stmt, Sql);
+    sqlite3_reset(stmt);
+    throw ESqliteError(common::Fmt("ExecuteSql(%s) failed (RowsChanged = 0)", text));
+  }
   sqlite3_reset(stmt);
-  if (CheckRowsChanged) RowsChangedCheck(Sql, before);
 }
 
 std::unique_ptr<TTable> TDatabase::GetTable(const std::string& Sql) {
@@ -193,14 +208,15 @@ std::int64_t TDatabase::GetTableValue(const std::string& Sql) {
   return t->AsInteger(t->Columns()[0]);
 }
 
+// Transactions run once per stored message: their statements are prepared once, like the inserts.
 void TDatabase::BeginTransaction() {
   if (FInTransaction) throw ESqliteError("Transaction already open");
-  ExecSql("BEGIN TRANSACTION", false);
+  ExecParams("BEGIN TRANSACTION", {}, false);
   FInTransaction = true;
 }
 
 void TDatabase::Commit() {
-  ExecSql("COMMIT", false);
+  ExecParams("COMMIT", {}, false);
   FInTransaction = false;
 }
 
@@ -208,7 +224,7 @@ void TDatabase::Rollback() {
   // A failed statement may already have ended the transaction; the flag follows SQLite.
   FInTransaction = false;
   if (sqlite3_get_autocommit(FDb)) return;
-  ExecSql("ROLLBACK", false);
+  ExecParams("ROLLBACK", {}, false);
 }
 
 std::int64_t TDatabase::LastInsertRowId() const { return sqlite3_last_insert_rowid(FDb); }
@@ -245,13 +261,16 @@ struct Deflater {
 }  // namespace
 
 std::string CompressAndEncode(std::string_view text) {
-  std::string bytes = common::Utf8ToAnsi(text);
+  // ASCII, most message texts, is the same in the code page: no conversion.
+  std::string converted;
+  std::string_view bytes = text;
+  if (!IsAscii(text)) bytes = converted = common::Utf8ToAnsi(text);
   thread_local Deflater deflater;
   if (!deflater.FOk) throw ESqliteError("CompressAndEncode failed (zlib)");
   z_stream& zs = deflater.FStream;
   deflateReset(&zs);
   std::string z(deflateBound(&zs, static_cast<uLong>(bytes.size())), '\0');
-  zs.next_in = reinterpret_cast<Bytef*>(bytes.data());
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
   zs.avail_in = static_cast<uInt>(bytes.size());
   zs.next_out = reinterpret_cast<Bytef*>(z.data());
   zs.avail_out = static_cast<uInt>(z.size());

@@ -66,7 +66,8 @@ class TDatabase {
   virtual void ExecSql(const std::string& Sql, bool CheckRowsChanged);
   /// Fills the %d/%s placeholders once, then as above.
   void ExecSql(const std::string& Sql, const std::vector<common::FormatArg>& Args, bool CheckRowsChanged);
-  /// One statement with "?" parameters, prepared once per connection and reused.
+  /// One statement with "?" parameters, prepared once per connection and reused. Its trace line
+  /// and the changed-row failure show the statement with the values written in as literals.
   virtual void ExecParams(const std::string& Sql, const std::vector<TSqlValue>& Params, bool CheckRowsChanged);
 
   std::unique_ptr<TTable> GetTable(const std::string& Sql);

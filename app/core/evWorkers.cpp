@@ -188,7 +188,7 @@ void ValidateLineMessages(ruvala::IEdiDocument* doc, const TValidationSettings& 
 }
 
 TLineOutcome ValidateLineOutcome(ruvala::IEdiDocument* doc, const TValidationSettings& settings,
-                                 const std::string& Line) {
+                                 const std::string& Line, bool EncodeBodies) {
   TLineOutcome outcome;
   try {
     ValidateLineMessages(doc, settings, Line, [&](int, const std::string* piece, const TMessageFindings& f) {
@@ -196,7 +196,7 @@ TLineOutcome ValidateLineOutcome(ruvala::IEdiDocument* doc, const TValidationSet
       m.IsPiece = piece != nullptr;
       if (piece) m.Piece = *piece;
       m.Findings = f;
-      m.Body = CompressAndEncode(piece ? *piece : Line);
+      if (EncodeBodies) m.Body = CompressAndEncode(piece ? *piece : Line);
       outcome.Messages.push_back(std::move(m));
     });
   } catch (const std::exception& e) {
@@ -211,6 +211,9 @@ TLineOutcome ValidateLineOutcome(ruvala::IEdiDocument* doc, const TValidationSet
 struct TReadAheadLineSource::TImpl {
   static constexpr std::size_t kMaxLines = 64;
   static constexpr std::size_t kMaxBytes = 64u << 20;
+  // Storing is faster than validating: the storing side waits for a few lines at a time rather
+  // than being woken for every one.
+  static constexpr std::size_t kWakeLines = 8;
 
   ruvala::IEdiDocument* Doc;
   TValidationSettings Settings;
@@ -227,14 +230,14 @@ struct TReadAheadLineSource::TImpl {
     try {
       std::string line;
       for (std::size_t i = 0; i < count && reader.ReadLine(line); ++i) {
-        TLineOutcome outcome = ValidateLineOutcome(Doc, Settings, line);
+        TLineOutcome outcome = ValidateLineOutcome(Doc, Settings, line, /*EncodeBodies=*/false);
         std::unique_lock<std::mutex> lock(Mutex);
         // Bounded read-ahead; one line always fits, however long.
         Changed.wait(lock, [&] { return Stop || Queue.empty() || (Queue.size() < kMaxLines && QueuedBytes < kMaxBytes); });
         if (Stop) return;
         QueuedBytes += line.size();
         Queue.emplace_back(std::move(line), std::move(outcome));
-        Changed.notify_all();
+        if (Queue.size() >= kWakeLines || QueuedBytes >= kMaxBytes) Changed.notify_all();
       }
     } catch (...) {
       std::lock_guard<std::mutex> lock(Mutex);
@@ -269,7 +272,10 @@ void TReadAheadLineSource::Begin(TLineReader& reader, std::size_t count) {
 
 bool TReadAheadLineSource::Next(std::string& line, TLineOutcome& outcome) {
   std::unique_lock<std::mutex> lock(FImpl->Mutex);
-  FImpl->Changed.wait(lock, [&] { return !FImpl->Queue.empty() || FImpl->Finished; });
+  if (FImpl->Queue.empty())
+    FImpl->Changed.wait(lock, [&] {
+      return FImpl->Queue.size() >= TImpl::kWakeLines || FImpl->QueuedBytes >= TImpl::kMaxBytes || FImpl->Finished;
+    });
   if (FImpl->Queue.empty()) {
     if (FImpl->Failure) std::rethrow_exception(FImpl->Failure);
     return false;

@@ -26,7 +26,8 @@ class TWorkerHost {
   virtual ~TWorkerHost() = default;
   /// Runs job on a thread of its own. A host without threads may run it before returning.
   virtual void StartThread(std::function<void()> job) = 0;
-  /// Runs step on the user-interface thread and returns once it has run.
+  /// Runs step on the user-interface thread and returns once it has run. An exception of step
+  /// is raised again here, on the calling thread: a failing error handler ends the job.
   virtual void RunOnUiThread(const std::function<void()>& step) = 0;
 };
 
@@ -162,7 +163,7 @@ struct TLineOutcome {
     std::string Piece;
     bool IsPiece = false;
     TMessageFindings Findings;
-    std::string Body;  // CompressAndEncode of the message text, made where it was validated
+    std::string Body;  // CompressAndEncode of the message text when made where it was validated; else empty
   };
   std::vector<TMessage> Messages;
   bool Failed = false;
@@ -175,9 +176,9 @@ void ValidateLineMessages(ruvala::IEdiDocument* doc, const TValidationSettings& 
                           const std::function<void(int XehId, const std::string* Piece,
                                                    const TMessageFindings& findings)>& onMessage);
 
-/// The outcome of one line, bodies encoded; a failure is recorded, not raised.
+/// The outcome of one line, bodies encoded when EncodeBodies; a failure is recorded, not raised.
 TLineOutcome ValidateLineOutcome(ruvala::IEdiDocument* doc, const TValidationSettings& settings,
-                                 const std::string& Line);
+                                 const std::string& Line, bool EncodeBodies);
 
 /// Supplies line outcomes validated elsewhere, in input order, reading ahead in reader.
 class TLineSource {
@@ -192,7 +193,8 @@ class TLineSource {
 
 /// Validates ahead of the file worker on a thread of its own with the worker's document, so
 /// that validating the next lines overlaps storing the last. The worker still stores, reports
-/// and stops line by line; lines validated ahead of a stop are dropped.
+/// and stops line by line; lines validated ahead of a stop are dropped. The bodies are encoded
+/// on the storing side, which has time to spare while the engine works.
 class TReadAheadLineSource final : public TLineSource {
  public:
   TReadAheadLineSource(ruvala::IEdiDocument* doc, const TValidationSettings& settings);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
 
 #include "Format.h"
 #include "Registry.h"
@@ -24,26 +25,60 @@ std::string Upper(std::string_view s) {
   return out;
 }
 
-// Key of several fields: the unit separator cannot occur in referential codes.
-std::string Key(std::string_view a, std::string_view b) {
-  std::string k;
-  k.reserve(a.size() + b.size() + 1);
-  k.append(a).push_back('\x1f');
-  k.append(b);
-  return k;
-}
-std::string Key(std::string_view a, std::string_view b, std::string_view c) { return Key(Key(a, b), c); }
-
-template <class V>
-void IndexFirst(std::unordered_map<std::string, std::size_t>& idx, std::string key, std::size_t pos) {
-  idx.emplace(std::move(key), pos);  // keeps the first row of a key
-}
-
 template <class T>
 const T* At(const std::vector<T>& rows, const std::unordered_map<std::string, std::size_t>& idx, const std::string& key) {
   auto it = idx.find(key);
   return it == idx.end() ? nullptr : &rows[it->second];
 }
+
+// Field-by-field equality of two keys (tuples of texts).
+template <class Tuple>
+bool SameKey(const Tuple& a, const Tuple& b) {
+  return std::apply(
+      [&](const auto&... x) { return std::apply([&](const auto&... y) { return (SameBytes(x, y) && ...); }, b); }, a);
+}
+
+// Indexes rows by the fields that key(row) returns as a tuple of texts.
+template <class T, class KeyOf>
+void BuildIndex(FirstRowIndex& idx, const std::vector<T>& rows, KeyOf key) {
+  idx.Build(
+      rows.size(), [&](std::size_t i) { return std::apply([](auto... f) { return HashFields(f...); }, key(rows[i])); },
+      [&](std::size_t i, std::size_t j) { return SameKey(key(rows[i]), key(rows[j])); });
+}
+
+// The first row whose key(row) equals the arguments, or nullptr.
+template <class T, class KeyOf, class... F>
+const T* Find(const FirstRowIndex& idx, const std::vector<T>& rows, KeyOf key, F... fields) {
+  const auto wanted = std::tuple(fields...);
+  std::size_t pos = idx.Find(HashFields(fields...), [&](std::size_t i) { return SameKey(key(rows[i]), wanted); });
+  return pos == FirstRowIndex::npos ? nullptr : &rows[pos];
+}
+
+// StripLeadingZeros without a copy, for lookups.
+std::string_view WithoutLeadingZeros(std::string_view text) {
+  std::size_t i = text.find_first_not_of('0');
+  return i == std::string_view::npos ? std::string_view("0") : text.substr(i);
+}
+
+// N_Value compares as a number: 0 and -0 hash alike; NaN equals nothing, so it is never found.
+std::string NumberBits(double v) {
+  double n = v == 0 ? 0.0 : v;
+  return std::string(reinterpret_cast<const char*>(&n), sizeof n);
+}
+
+auto ValeurKey(const TValeurItem& r) { return std::tuple<std::string_view, std::string_view>(r.FKey, r.FValeur); }
+auto ValeurSpecKey(const TValeurSpecItem& r) {
+  return std::tuple<std::string_view, std::string_view, std::string_view>(r.FKey, r.FCode, r.FValeur);
+}
+auto DeQualifiantKey(const TDeQualifiantItem& r) {
+  return std::tuple<std::string_view, std::string_view>(r.FKey, r.FQualifiant);
+}
+auto PostalKey(const TPostalItem& r) { return std::tuple<std::string_view, std::string_view>(r.FZipCode, r.FKey); }
+auto FormulaKey(const TFormulaItem& r) {
+  return std::tuple<std::string_view, std::string_view, std::string_view>(r.FOca, r.FKey, r.FFormula);
+}
+auto ProductKey(const TProductItem& r) { return std::tuple<std::string_view, std::string_view>(r.FKey, r.FProduct); }
+auto CodeSpecKey(const TCodeSpecItem& r) { return std::tuple<std::string_view, std::string_view>(r.FKey, r.FCode); }
 
 void ForEachRow(common::db::TDbConnection& db, const char* sql, const std::function<void(const TDbRecordset&)>& f) {
   std::unique_ptr<TDbRecordset> rs = db.Query(sql);
@@ -187,6 +222,20 @@ static std::string ReplaceNoCase(std::string text, std::string_view what, std::s
   return out;
 }
 
+// A setting as a value of the connection text: quoted when it holds a character that would end
+// or open a value there, so that a password with ";" reaches the server whole and a user name
+// cannot add entries to the text.
+static std::string ConnectionValue(const std::string& v) {
+  bool plain = v.find_first_of(";\"'") == std::string::npos && (v.empty() || (v.front() != ' ' && v.back() != ' '));
+  if (plain) return v;
+  std::string out = "\"";
+  for (char c : v) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
 void TTelebib::SqlConnect(const std::string& userId, const std::string& password, const std::string& server) {
   TraceInfo(this, "SqlConnect(%s, %s)", userId, server);
   FUseSql = true;
@@ -198,9 +247,9 @@ void TTelebib::SqlConnect(const std::string& userId, const std::string& password
     std::string text =
         "Provider=SQLOLEDB.1;Password=%password;Persist Security Info=True;User ID=%userid;"
         "Initial Catalog=REFERENTIEL;Data Source=%server";
-    text = ReplaceNoCase(text, "%userid", userId);
-    text = ReplaceNoCase(text, "%password", password);
-    text = ReplaceNoCase(text, "%server", server);
+    text = ReplaceNoCase(text, "%userid", ConnectionValue(userId));
+    text = ReplaceNoCase(text, "%password", ConnectionValue(password));
+    text = ReplaceNoCase(text, "%server", ConnectionValue(server));
     FAccessDb.reset();
     FAccessDb = common::db::OpenConnection(text);
     LoadFromSql();
@@ -256,10 +305,12 @@ void TTelebib::ClearTables() {
   FRiskObjectDomain.clear();
   FRiskObject.clear();
   FOca.clear();
-  for (TIndex* idx : {&FSegmentIdx, &FDeIdx, &FCdeIdx, &FValeurIdx, &FValeurSpecIdx, &FDeQualifiantIdx, &FPostalIdx,
-                      &FGuaranteeIdx, &FFormulaIdx, &FProductIdx, &FTypePoliceIdx, &FRiskObjectIdx, &FCodeSpecIdx,
-                      &FCodeIndexIdx, &FValeurIndexIdx})
+  for (TIndex* idx :
+       {&FSegmentIdx, &FDeIdx, &FCdeIdx, &FGuaranteeIdx, &FTypePoliceIdx, &FRiskObjectIdx, &FCodeIndexIdx})
     idx->clear();
+  for (FirstRowIndex* idx : {&FValeurIdx, &FValeurSpecIdx, &FDeQualifiantIdx, &FPostalIdx, &FFormulaIdx, &FProductIdx,
+                             &FCodeSpecIdx, &FValeurIndexIdx})
+    idx->Clear();
   FValeurCodes.clear();
   FOcaUpper.clear();
 }
@@ -314,9 +365,9 @@ void TTelebib::LoadTables(bool /*sql*/) {
              [&](const TDbRecordset& r) {
                TDeQualifiantItem q{r.AsString("DE"), r.AsInteger("Version"), r.AsString("Qualifiant"),
                                    r.AsDate("DatDel")};
-               FDeQualifiantIdx.emplace(Key(q.FKey, q.FQualifiant), FDeQualifiant.size());
                FDeQualifiant.push_back(std::move(q));
              });
+  BuildIndex(FDeQualifiantIdx, FDeQualifiant, DeQualifiantKey);
   std::unordered_map<std::string, std::vector<std::size_t>> qualByDe;
   for (std::size_t i = 0; i < FDeQualifiant.size(); ++i) qualByDe[Upper(FDeQualifiant[i].FKey)].push_back(i);
   ForEachRow(db, "Select DE, Nature, Lgr, PreVal, PreDon from A_DE order by De", [&](const TDbRecordset& r) {
@@ -336,10 +387,10 @@ void TTelebib::LoadTables(bool /*sql*/) {
   // 7-13: code lists, insurer-specific lists, indexes.
   ForEachRow(db, "Select Code, Valeur, DatDel from VALEUR order by Code, Valeur", [&](const TDbRecordset& r) {
     TValeurItem v{r.AsString("Code"), r.AsString("Valeur"), r.AsDate("DatDel")};
-    FValeurIdx.emplace(Key(v.FKey, v.FValeur), FValeurs.size());
     FValeurCodes.insert(v.FKey);
     FValeurs.push_back(std::move(v));
   });
+  BuildIndex(FValeurIdx, FValeurs, ValeurKey);
   ForEachRow(db, "Select Code, Nature, Lgr, PreVal from CODETELEBIB Order by Code", [&](const TDbRecordset& r) {
     FCodeTelebib.push_back({r.AsString("Code"), r.AsInteger("Nature"), r.AsInteger("Lgr"), r.AsBoolean("Preval")});
   });
@@ -351,16 +402,16 @@ void TTelebib::LoadTables(bool /*sql*/) {
              [&](const TDbRecordset& r) {
                TCodeSpecItem c{r.AsString("Ident"), r.AsString("Code"), r.AsInteger("Nature"), r.AsInteger("Lgr"),
                                r.AsBoolean("PreVal")};
-               FCodeSpecIdx.emplace(Key(c.FKey, c.FCode), FCodeSpec.size());
                FCodeSpec.push_back(std::move(c));
              });
+  BuildIndex(FCodeSpecIdx, FCodeSpec, CodeSpecKey);
   ForEachRow(db, "Select Ident, Code, Version, Valeur, DatDel from VALEURSPEC order by Ident, Code, Version, Valeur",
              [&](const TDbRecordset& r) {
                TValeurSpecItem v{r.AsString("Ident"), r.AsString("Code"), r.AsInteger("Version"), r.AsString("Valeur"),
                                  r.AsDate("DatDel")};
-               FValeurSpecIdx.emplace(Key(v.FKey, v.FCode, v.FValeur), FValeursSpec.size());
                FValeursSpec.push_back(std::move(v));
              });
+  BuildIndex(FValeurSpecIdx, FValeursSpec, ValeurSpecKey);
   ForEachRow(db, "Select C_Index, C_Company, DatDel from Index_Code order by C_Index", [&](const TDbRecordset& r) {
     TCodeIndexItem c{r.AsString("C_Index"), r.AsString("C_Company"), r.AsDate("DatDel")};
     FCodeIndexIdx.emplace(c.FKey, FCodeIndex.size());
@@ -368,20 +419,22 @@ void TTelebib::LoadTables(bool /*sql*/) {
   });
   ForEachRow(db, "Select C_index, D_index, N_Value from Index_Value order by C_Index, D_Index",
              [&](const TDbRecordset& r) {
-               TValeurIndexItem v{r.AsString("C_index"), r.AsDate("D_index"), r.AsFloat("N_Value")};
-               char bits[sizeof(double)];
-               std::memcpy(bits, &v.FValue, sizeof bits);
-               FValeurIndexIdx.emplace(Key(v.FKey, std::string_view(bits, sizeof bits)), FValeurIndex.size());
-               FValeurIndex.push_back(std::move(v));
+               FValeurIndex.push_back({r.AsString("C_index"), r.AsDate("D_index"), r.AsFloat("N_Value")});
              });
+  FValeurIndexIdx.Build(
+      FValeurIndex.size(),
+      [&](std::size_t i) { return HashFields(FValeurIndex[i].FKey, NumberBits(FValeurIndex[i].FValue)); },
+      [&](std::size_t i, std::size_t j) {
+        return FValeurIndex[i].FKey == FValeurIndex[j].FKey && FValeurIndex[i].FValue == FValeurIndex[j].FValue;
+      });
 
   // 14: postal codes.
   ForEachRow(db, "Select C_Country, ZipCode, DatDel from POSTAL order by C_Country, ZipCode, City",
              [&](const TDbRecordset& r) {
                TPostalItem p{r.AsString("C_Country"), r.AsString("ZipCode"), r.AsDate("Datdel")};
-               FPostalIdx.emplace(Key(p.FZipCode, p.FKey), FPostal.size());
                FPostal.push_back(std::move(p));
              });
+  BuildIndex(FPostalIdx, FPostal, PostalKey);
 
   // 15-22: guarantees, formulas, products, policy types, risk objects. Domain lists by exact code.
   auto loadDomains = [&](const char* sql, const char* codeColumn, std::vector<TDomainItem>& rows) {
@@ -408,18 +461,18 @@ void TTelebib::LoadTables(bool /*sql*/) {
              [&](const TDbRecordset& r) {
                TFormulaItem f{r.AsString("C_Guarantee"), r.AsString("C_Company"), r.AsString("C_Formula"),
                               r.AsDate("D_Start"),     r.AsDate("D_End"),       r.AsDate("DatDel")};
-               FFormulaIdx.emplace(Key(f.FOca, f.FKey, f.FFormula), FFormula.size());
                FFormula.push_back(std::move(f));
              });
+  BuildIndex(FFormulaIdx, FFormula, FormulaKey);
   ForEachRow(db,
              "Select C_Company, C_Product, C_Domain, D_Start, D_End, DatDel from PRODUCT order by C_Company, C_Product, "
              "C_Domain",
              [&](const TDbRecordset& r) {
                TProductItem p{r.AsString("C_Company"), r.AsString("C_Product"), r.AsString("C_Domain"),
                               r.AsDate("D_Start"),     r.AsDate("D_End"),       r.AsDate("DatDel")};
-               FProductIdx.emplace(Key(p.FKey, p.FProduct), FProduct.size());
                FProduct.push_back(std::move(p));
              });
+  BuildIndex(FProductIdx, FProduct, ProductKey);
   loadDomains("Select C_Domain, C_Type from TypePolicy_Domain order by C_Domain, C_Type", "C_Type", FTypePoliceDomain);
   {
     auto domains = domainsOf(FTypePoliceDomain);
@@ -500,7 +553,7 @@ const TValeurItem* TTelebib::GetValeur(const std::string& code, const std::strin
                                        bool& obsolete) const {
   TraceInfo(this, "GetValeur(%s, %s)", code, valeur);
   obsolete = false;
-  const TValeurItem* v = At(FValeurs, FValeurIdx, Key(code, valeur));
+  const TValeurItem* v = Find(FValeurIdx, FValeurs, ValeurKey, std::string_view(code), std::string_view(valeur));
   if (v && IsObsolete(v->FDateDel, msgDate)) {
     obsolete = true;
     return nullptr;
@@ -517,7 +570,8 @@ const TValeurSpecItem* TTelebib::GetValeurSpec(const std::string& valeur, const 
                                                const std::string& oca, TDate msgDate, bool& obsolete) const {
   TraceInfo(this, "GetValeurSpec(%s, %s, %s)", valeur, code, oca);
   obsolete = false;
-  const TValeurSpecItem* v = At(FValeursSpec, FValeurSpecIdx, Key(oca, code, valeur));
+  const TValeurSpecItem* v = Find(FValeurSpecIdx, FValeursSpec, ValeurSpecKey, std::string_view(oca),
+                                  std::string_view(code), std::string_view(valeur));
   if (v && IsObsolete(v->FDateDel, msgDate)) {
     obsolete = true;
     return nullptr;
@@ -527,12 +581,12 @@ const TValeurSpecItem* TTelebib::GetValeurSpec(const std::string& valeur, const 
 
 const TDeQualifiantItem* TTelebib::GetDeQualifiant(const std::string& de, const std::string& value) const {
   TraceInfo(this, "GetDeQualifiant(%s, %s)", de, value);
-  return At(FDeQualifiant, FDeQualifiantIdx, Key(de, value));
+  return Find(FDeQualifiantIdx, FDeQualifiant, DeQualifiantKey, std::string_view(de), std::string_view(value));
 }
 
 const TPostalItem* TTelebib::GetPostal(const std::string& zipCode, const std::string& country) const {
   TraceInfo(this, "GetPostal(%s, %s)", zipCode, country);
-  return At(FPostal, FPostalIdx, Key(zipCode, country));
+  return Find(FPostalIdx, FPostal, PostalKey, std::string_view(zipCode), std::string_view(country));
 }
 
 const TGuaranteeItem* TTelebib::GetGuarantee(const std::string& guarantee) const {
@@ -543,12 +597,13 @@ const TGuaranteeItem* TTelebib::GetGuarantee(const std::string& guarantee) const
 const TFormulaItem* TTelebib::GetFormula(const std::string& oca, const std::string& guarantee,
                                          const std::string& formula) const {
   TraceInfo(this, "GetFormula(%s, %s, %s)", oca, guarantee, formula);
-  return At(FFormula, FFormulaIdx, Key(StripLeadingZeros(oca), guarantee, formula));
+  return Find(FFormulaIdx, FFormula, FormulaKey, WithoutLeadingZeros(oca), std::string_view(guarantee),
+              std::string_view(formula));
 }
 
 const TProductItem* TTelebib::GetProduct(const std::string& oca, const std::string& product) const {
   TraceInfo(this, "GetProduct(%s, %s)", oca, product);
-  return At(FProduct, FProductIdx, Key(StripLeadingZeros(oca), product));
+  return Find(FProductIdx, FProduct, ProductKey, WithoutLeadingZeros(oca), std::string_view(product));
 }
 
 const TTypePoliceItem* TTelebib::GetTypePolice(const std::string& typePolice) const {
@@ -567,17 +622,21 @@ bool TTelebib::OcaIsValid(const std::string& oca) const {
 }
 
 const TCodeSpecItem* TTelebib::GetCodeSpec(const std::string& oca, const std::string& code) const {
-  return At(FCodeSpec, FCodeSpecIdx, Key(oca, code));
+  TraceInfo(this, "GetCodeSpec(%s, %s)", oca, code);
+  return Find(FCodeSpecIdx, FCodeSpec, CodeSpecKey, std::string_view(oca), std::string_view(code));
 }
 
 const TCodeIndexItem* TTelebib::GetCodeIndex(const std::string& index) const {
+  TraceInfo(this, "GetCodeIndex(%s)", index);
   return At(FCodeIndex, FCodeIndexIdx, index);
 }
 
 const TValeurIndexItem* TTelebib::GetValeurIndex(const std::string& index, double value) const {
-  char bits[sizeof(double)];
-  std::memcpy(bits, &value, sizeof bits);
-  return At(FValeurIndex, FValeurIndexIdx, Key(index, std::string_view(bits, sizeof bits)));
+  TraceInfo(this, "GetValeurIndex(%s, %s)", index, value);
+  std::size_t pos = FValeurIndexIdx.Find(HashFields(index, NumberBits(value)), [&](std::size_t i) {
+    return FValeurIndex[i].FKey == index && FValeurIndex[i].FValue == value;
+  });
+  return pos == FirstRowIndex::npos ? nullptr : &FValeurIndex[pos];
 }
 
 std::vector<std::pair<std::string, std::size_t>> TTelebib::TableCounts() const {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "db/DbAccess.h"
+#include "ecRowIndex.h"
 
 namespace ruvala {
 
@@ -264,8 +265,10 @@ class TTelebib {
 
   // Indexes: key -> position of the first matching row in load order.
   using TIndex = std::unordered_map<std::string, std::size_t>;
-  TIndex FSegmentIdx, FDeIdx, FCdeIdx, FValeurIdx, FValeurSpecIdx, FDeQualifiantIdx, FPostalIdx, FGuaranteeIdx,
-      FFormulaIdx, FProductIdx, FTypePoliceIdx, FRiskObjectIdx, FCodeSpecIdx, FCodeIndexIdx, FValeurIndexIdx;
+  TIndex FSegmentIdx, FDeIdx, FCdeIdx, FGuaranteeIdx, FTypePoliceIdx, FRiskObjectIdx, FCodeIndexIdx;
+  // Lookups over several fields, hashed from the arguments without building a key.
+  FirstRowIndex FValeurIdx, FValeurSpecIdx, FDeQualifiantIdx, FPostalIdx, FFormulaIdx, FProductIdx, FCodeSpecIdx,
+      FValeurIndexIdx;
   std::unordered_set<std::string> FValeurCodes;
   std::unordered_set<std::string> FOcaUpper;
 };

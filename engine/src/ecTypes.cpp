@@ -137,8 +137,17 @@ bool IsNumericText(const std::string& text, bool signAllowed) {
 void RaiseError(const TErrorCode& code) { throw ETelebibError(code); }
 void RaiseWarning(const TErrorCode& code) { throw ETelebibWarning(code); }
 
+// Texts are UTF-8 inside the engine; lengths and characters are those the message was written
+// in, so a multi-byte character counts once.
+static std::size_t CharCount(const std::string& s) {
+  std::size_t n = 0;
+  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
 static std::string PadLeft(const std::string& s, std::size_t n, char c) {
-  return s.size() >= n ? s : std::string(n - s.size(), c) + s;
+  std::size_t len = CharCount(s);
+  return len >= n ? s : std::string(n - len, c) + s;
 }
 
 static int StrToIntDef(const std::string& s, int def) {
@@ -149,10 +158,15 @@ static int StrToIntDef(const std::string& s, int def) {
   }
 }
 
-// First character that is not a digit or a capital letter.
+// First character that is not a digit or a capital letter, whole (all its bytes).
 static std::string FirstBadCharacter(const std::string& s) {
-  for (char c : s)
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'))) return std::string(1, c);
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z')) continue;
+    std::size_t end = i + 1;
+    while (end < s.size() && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) ++end;
+    return s.substr(i, end - i);
+  }
   return {};
 }
 
@@ -277,7 +291,7 @@ void TSegment::CheckFormat(const std::string& cde, int cdePos, const std::string
   const TDeItem& item = FTelebib.GetDe(de);
   if (item.FNature == 2 && !IsNumericText(value, true))
     RaiseError(ErrorCode("E0014", DePosition(cde, cdePos, de, dePos), value));
-  if (static_cast<std::int64_t>(value.size()) > item.FLength)
+  if (static_cast<std::int64_t>(CharCount(value)) > item.FLength)
     RaiseError(ErrorCode("E0015", DePosition(cde, cdePos, de, dePos), value, item.FLength));
 }
 
@@ -386,7 +400,7 @@ class TDTM : public TSegment {
     if (code <= 12) {
       // A code of 0 or below has no mask: reported as a format that cannot match.
       std::string mask = code >= 1 ? DateMasks[code] : "";
-      if (d.size() != mask.size()) RaiseError(ErrorCode("E0017", d, mask));
+      if (CharCount(d) != mask.size()) RaiseError(ErrorCode("E0017", d, mask));
       CheckDateValue(d, mask);
     } else if (!IsNumericText(d, false)) {
       RaiseError(ErrorCode("E0014", "X017:1", d));

@@ -118,6 +118,9 @@ void TValidator::Clear() {
   FWarnings.Clear();
   FX912.clear();
   FX916.clear();
+  // The unit count goes with the unit lists: kept from the previous message (whose group header
+  // failed its check before resetting it) it would ask for the domain of a unit of that message.
+  FXehCount = 0;
 }
 
 static bool IsBlankText(const std::string& s) {

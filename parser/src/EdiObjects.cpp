@@ -24,7 +24,7 @@ std::string In(BSTR s) {
 }
 
 // The text of InputStream, with room for the padding the tree adds: plain ASCII is copied
-// eight characters at a time, anything else goes through the code page.
+// sixteen or eight characters at a time, anything else goes through the code page.
 std::string InText(BSTR s) {
   std::string out;
   if (!s) return out;
@@ -36,6 +36,16 @@ std::string InText(BSTR s) {
   const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80)), zero = _mm_setzero_si128();
   std::string one;
   while (i < n) {
+    if (i + 16 <= n) {
+      __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(v0, v1), high), zero)) == 0xFFFF) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + w), _mm_packus_epi16(v0, v1));
+        i += 16;
+        w += 16;
+        continue;
+      }
+    }
     if (i + 8 <= n) {
       __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
       if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), zero)) == 0xFFFF) {

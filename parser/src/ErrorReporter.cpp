@@ -21,7 +21,7 @@ bool ErrorReporter::EchoEnabled() { return EchoState().load(std::memory_order_re
 void ErrorReporter::SetEchoEnabled(bool on) { EchoState().store(on ? 1 : 0, std::memory_order_relaxed); }
 
 void ErrorReporter::Add(std::string text) {
-  if (EchoEnabled()) {
+  if (FEcho && EchoEnabled()) {
     std::fputs("ErrorReporter: ", stderr);
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fputc('\n', stderr);

@@ -8,9 +8,11 @@ namespace kalvix {
 
 class ErrorReporter {
  public:
-  // Appends the text and, unless KALVIX_ERROR_ECHO=0 is set in the environment, writes
-  // "ErrorReporter: <text>" to standard error.
+  // Appends the text and, unless KALVIX_ERROR_ECHO=0 is set in the environment or echo is off
+  // for this list, writes "ErrorReporter: <text>" to standard error.
   void Add(std::string text);
+  // A list used only to look for problems (never shown) keeps them off standard error.
+  void SetEcho(bool on) { FEcho = on; }
   int Count() const { return static_cast<int>(FErrors.size()); }
   const std::string& At(int i) const { return FErrors[static_cast<std::size_t>(i)]; }
   void Clear() { FErrors.clear(); }
@@ -22,6 +24,7 @@ class ErrorReporter {
 
  private:
   std::vector<std::string> FErrors;
+  bool FEcho = true;
 };
 
 }  // namespace kalvix

@@ -1,5 +1,7 @@
 #include "Grammar.h"
 
+#include <emmintrin.h>
+
 #include <cstring>
 
 #include "Lexer.h"
@@ -336,22 +338,331 @@ void Parser::Interchange() {
   if (SegmentNode* n = Segment(FLayouts.XgtIndex(), FNothing)) FTree.Add(nullptr, n);
 }
 
+// Token kind of every three-letter word that is a whole tag token, -1 for the rest.
+struct TagTable {
+  std::int8_t kind[26 * 26 * 26];
+  TagTable() {
+    std::memset(kind, -1, sizeof kind);
+    const Layouts& l = Layouts::Get();
+    for (int i = 0; i < l.Count(); ++i) {
+      const std::string& t = l.At(i).tag;
+      if (l.At(i).kind != tkInvalid) kind[((t[0] - 'A') * 26 + (t[1] - 'A')) * 26 + (t[2] - 'A')] =
+          static_cast<std::int8_t>(l.At(i).kind);
+    }
+  }
+};
+
+// A well-formed ordinary interchange read straight from the bytes, without tokens: the same
+// decisions, values and tree actions as Parser makes when it meets no problem. At the first
+// byte that is not exactly what a clean parse consumes it gives up, and Parser reads the text
+// again from the start with its lexer, messages and recovery.
+class CleanParser {
+ public:
+  explicit CleanParser(SegmentTree& tree)
+      : FTree(tree), FLayouts(Layouts::Get()), FPos(tree.Source().c_str()) {}
+
+  bool Interchange();
+
+ private:
+  // A clean parse adds every node after all others in document order: link it there, so that
+  // the order needs no rebuilding.
+  void Add(SegmentNode* parent, SegmentNode* n) {
+    FTree.Add(parent, n);
+    n->prev = FLast;
+    if (FLast) FLast->next = n;
+    FLast = n;
+  }
+  // Line breaks and the blanks after them, between the tokens of tag mode.
+  void SkipBreaks() {
+    while (*FPos == '\r' || *FPos == '\n') {
+      ++FPos;
+      while (*FPos == ' ') ++FPos;
+    }
+  }
+  // Whether the text at q starts with the n characters of s (the source ends with NUL bytes,
+  // so a short text stops the comparison).
+  static bool StartsWith(const char* q, const char* s, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (q[i] != s[i]) return false;
+    return true;
+  }
+  bool Lit(const char* s, std::size_t n) {
+    if (!StartsWith(FPos, s, n)) return false;
+    FPos += n;
+    return true;
+  }
+  // Kind of the tag token at q (an ordinary tag, XRH, XRT, XET, XGT), or -1.
+  static int TagAt(const char* q) {
+    static const TagTable kTags;
+    auto a = static_cast<unsigned>(static_cast<unsigned char>(q[0]) - 'A');
+    auto b = static_cast<unsigned>(static_cast<unsigned char>(q[1]) - 'A');
+    if (a >= 26 || b >= 26) return -1;
+    auto c = static_cast<unsigned>(static_cast<unsigned char>(q[2]) - 'A');
+    return c >= 26 ? -1 : kTags.kind[(a * 26 + b) * 26 + c];
+  }
+  // The body loops ask for the same next tag once per model entry: remember it.
+  int PeekTag() {
+    if (FPos != FPeekPos) {
+      SkipBreaks();
+      FPeekPos = FPos;
+      FPeekKind = TagAt(FPos);
+    }
+    return FPeekKind;
+  }
+  // The digits of a block mark up to its terminator: "XRH+" or "XRT+" already read. The
+  // level, or -1 when the run is not one NUMBER token followed by "'".
+  long long BlockNumber() {
+    const char* q = FPos;
+    long long v = 0;
+    while (static_cast<unsigned>(*q - '0') < 10) {
+      if (v <= 0x7FFFFFFF) v = v * 10 + (*q - '0');
+      ++q;
+    }
+    if (q == FPos || *q != '\'') return -1;
+    FPos = q + 1;
+    return v;
+  }
+  // Whether the next five tokens are XRH, TAG_SEP, NUMBER, SGMT_END and the tag `kind`.
+  bool BlockOf(int kind) {
+    SkipBreaks();
+    const char* save = FPos;
+    bool match = false;
+    if (Lit("XRH", 3)) {
+      SkipBreaks();
+      if (*FPos == '+') {
+        ++FPos;
+        if (BlockNumber() >= 0) {
+          SkipBreaks();
+          match = TagAt(FPos) == kind;
+        }
+      }
+    }
+    FPos = save;
+    return match;
+  }
+  bool BlockMark(const char* tag, int depth) {
+    SkipBreaks();
+    if (!Lit(tag, 3)) return false;
+    SkipBreaks();
+    if (*FPos != '+') return false;
+    ++FPos;
+    return BlockNumber() == depth;
+  }
+  [[gnu::always_inline]] inline bool Value(ValueRef& out);
+  bool Elements(const SegmentLayout& l, int startKey, bool secondRequired);
+  SegmentNode* Segment(int layoutIdx, int startKey = 0, bool secondRequired = false, ValueRef first = ValueRef());
+  bool Body(const ContentModel& m, std::size_t start, int depth, SegmentNode* holder);
+  bool Block(int layoutIdx, int depth, SegmentNode* holder);
+  int ClassHeader();
+
+  SegmentTree& FTree;
+  const Layouts& FLayouts;
+  const char* FPos;
+  const char* FPeekPos = nullptr;
+  int FPeekKind = -1;
+  SegmentNode* FLast = nullptr;
+  ValueRef FVals[kMaxKeys];
+  std::string FBuf;
+};
+
+inline bool CleanParser::Value(ValueRef& out) {
+  const char* start = FPos;
+  const char* p = FPos;
+  for (;;) {
+    // Data runs end at "'", "+", ":", "?" or the end of the text; 16 bytes at a time (the
+    // source is padded with NUL bytes).
+    for (;;) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i stop = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\'')), _mm_cmpeq_epi8(v, _mm_set1_epi8('?'))),
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('+')), _mm_cmpeq_epi8(v, _mm_set1_epi8(':'))),
+                       _mm_cmpeq_epi8(v, _mm_setzero_si128())));
+      if (unsigned m = static_cast<unsigned>(_mm_movemask_epi8(stop))) {
+        p += __builtin_ctz(m);
+        break;
+      }
+      p += 16;
+    }
+    if (*p != '?') break;
+    char c = p[1];
+    if (c != '+' && c != ':' && c != '\'' && c != '?') return false;  // a lexical error
+    if (start == FPos) FBuf.clear();
+    FBuf.append(start, static_cast<std::size_t>(p - start));
+    FBuf.push_back(c);
+    p += 2;
+    start = p;
+  }
+  if (start == FPos) {
+    out = FTree.SourceRef(FPos, static_cast<std::size_t>(p - FPos));
+  } else {
+    FBuf.append(start, static_cast<std::size_t>(p - start));
+    out = FTree.Store(FBuf);
+  }
+  FPos = p;
+  return true;
+}
+
+bool CleanParser::Elements(const SegmentLayout& l, int startKey, bool secondRequired) {
+  int k = startKey;
+  if (k < l.count) {
+    for (int e = 0;; ++e) {
+      if (e > 0) {
+        if (k >= l.count) break;
+        if (*FPos != '+') {
+          if (secondRequired && e == 1) return false;
+          break;
+        }
+        ++FPos;
+      }
+      if (!Value(FVals[k])) return false;
+      while (!((l.elementEnd >> k) & 1)) {
+        if (*FPos != ':') {
+          while (!((l.elementEnd >> k) & 1)) ++k;
+          break;
+        }
+        ++FPos;
+        ++k;
+        if (!Value(FVals[k])) return false;
+      }
+      ++k;
+    }
+  }
+  if (*FPos != '\'') return false;
+  ++FPos;
+  return true;
+}
+
+// The tag has been read; TAG_SEP, the elements and SGMT_END follow.
+SegmentNode* CleanParser::Segment(int layoutIdx, int startKey, bool secondRequired, ValueRef first) {
+  const SegmentLayout& l = FLayouts.At(layoutIdx);
+  for (int i = 0; i < l.count; ++i) FVals[i] = ValueRef();
+  FVals[0] = first;
+  SkipBreaks();
+  if (*FPos != '+') return nullptr;
+  ++FPos;
+  if (!Elements(l, startKey, secondRequired || l.secondSepRequired)) return nullptr;
+  int used = l.count;
+  while (used > 0 && FVals[used - 1].len == 0) --used;
+  return FTree.NewSegment(layoutIdx, FVals, used);
+}
+
+bool CleanParser::Block(int layoutIdx, int depth, SegmentNode* holder) {
+  if (!BlockMark("XRH", depth)) return false;
+  if (PeekTag() != FLayouts.At(layoutIdx).kind) return false;
+  FPos += 3;
+  SegmentNode* n = Segment(layoutIdx);
+  if (!n) return false;
+  Add(holder, n);
+  const ContentModel* m = FLayouts.Rubrique(layoutIdx);
+  if (m && !Body(*m, 1, depth + 1, n)) return false;
+  return BlockMark("XRT", depth);
+}
+
+bool CleanParser::Body(const ContentModel& m, std::size_t start, int depth, SegmentNode* holder) {
+  for (std::size_t i = start; i < m.entries.size(); ++i) {
+    const int idx = m.entries[i], kind = m.kinds[i];
+    if (!((m.rubriques >> i) & 1)) {
+      while (PeekTag() == kind) {
+        FPos += 3;
+        SegmentNode* n = Segment(idx);
+        if (!n) return false;
+        Add(holder, n);
+      }
+    } else if (static_cast<int>(i) != m.lastBlock) {
+      while (BlockOf(kind))
+        if (!Block(idx, depth, holder)) return false;
+    } else {
+      while (PeekTag() == tkXrh)
+        if (!Block(idx, depth, holder)) return false;
+    }
+  }
+  return true;
+}
+
+// "XEH+" and a class code, as the lexer matches it greedily; the header kind or -1.
+int CleanParser::ClassHeader() {
+  static const int kByDigit[10] = {-1,          tkXehCntrct, tkXehClafil, tkXehPrenot, tkXehRquest,
+                                   tkXehAssmnt, tkXehRcaptn, tkXehCurrac, tkXehClaset, tkXehFrprev};
+  SkipBreaks();
+  if (!StartsWith(FPos, "XEH+", 4)) return -1;
+  const char* q = FPos + 4;
+  int kind;
+  if (q[0] == '0') {
+    if (q[1] < '1' || q[1] > '9') return -1;
+    kind = kByDigit[q[1] - '0'];
+    q += 2;
+  } else if (q[0] == '9' && (q[1] == '0' || q[1] == '1' || q[1] == '7')) {
+    kind = q[1] == '0' ? tkXehVehdes : q[1] == '1' ? tkXehPtydes : tkXehTecobj;
+    q += 2;
+  } else if (q[0] >= '1' && q[0] <= '9') {
+    kind = kByDigit[q[0] - '0'];
+    q += 1;
+  } else {
+    return -1;
+  }
+  FPos = q;
+  return kind;
+}
+
+bool CleanParser::Interchange() {
+  SkipBreaks();
+  if (!Lit("XGH+", 4)) return false;
+  if (*FPos == '0') ++FPos;
+  if (*FPos != '1') return false;
+  ++FPos;
+  SegmentNode* xgh = Segment(FLayouts.XghIndex(), 1, true, FTree.Store("1"));
+  if (!xgh) return false;
+  Add(nullptr, xgh);
+  do {
+    int k = ClassHeader();
+    if (k < 0) return false;
+    SegmentNode* xeh = Segment(FLayouts.XehIndex(), 1, false, FTree.Store(Layouts::ClassCodeOfHeader(k)));
+    if (!xeh) return false;
+    Add(xgh, xeh);
+    if (!Body(FLayouts.BodyOfHeader(k), 0, 1, xeh)) return false;
+    if (PeekTag() != tkTagXet) return false;
+    FPos += 3;
+    SegmentNode* xet = Segment(FLayouts.XetIndex());
+    if (!xet) return false;
+    Add(xgh, xet);
+    SkipBreaks();
+  } while (StartsWith(FPos, "XEH+", 4));
+  if (PeekTag() != tkTagXgt) return false;
+  FPos += 3;
+  SegmentNode* xgt = Segment(FLayouts.XgtIndex());
+  if (!xgt) return false;
+  Add(nullptr, xgt);
+  // Parser's lexer runs eight tokens ahead of the trailer: what it would meet there must be
+  // free of lexical errors too.
+  ErrorReporter ahead;
+  ahead.SetEcho(false);
+  Lexer lex(FPos, ahead, true);
+  Token t;
+  for (int i = 0; i < 8; ++i) lex.Next(t);
+  return ahead.Count() == 0;
+}
+
 }  // namespace
 
-void ParseInterchange(std::string text, SegmentTree& tree, ErrorReporter& reporter) {
+void ParseInterchange(std::string text, SegmentTree& tree, ErrorReporter& reporter, bool cleanPath) {
   reporter.Clear();
   tree.SetSource(std::move(text));
   tree.SetBuilding(true);
+  bool clean = false;
   try {
-    Parser p(tree, reporter);
-    p.Interchange();
+    clean = cleanPath && CleanParser(tree).Interchange();
+    if (!clean) {
+      tree.Clear();
+      Parser p(tree, reporter);
+      p.Interchange();
+    }
   } catch (...) {
     tree.SetBuilding(false);
     tree.RebuildOrder();
     throw;
   }
   tree.SetBuilding(false);
-  tree.RebuildOrder();
+  if (!clean) tree.RebuildOrder();
 }
 
 }  // namespace kalvix

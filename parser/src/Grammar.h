@@ -11,7 +11,9 @@ namespace kalvix {
 
 // Empties tree and reporter, parses text (8-bit) into them. Never fails on any input; an
 // exception (memory exhausted) still leaves the tree consistent and is passed on.
-void ParseInterchange(std::string text, SegmentTree& tree, ErrorReporter& reporter);
+// A well-formed ordinary interchange is read by a token-free path first; cleanPath false
+// skips it (the tests compare both).
+void ParseInterchange(std::string text, SegmentTree& tree, ErrorReporter& reporter, bool cleanPath = true);
 
 // Depth of the parser's level table: deeper levels, which only damaged input can reach, are
 // not opened; their segments go under the node open at the deepest level.

@@ -144,8 +144,12 @@ Layouts::Layouts() {
     m.key = row.key;
     for (std::string_view t : SplitBlanks(row.tags)) {
       int idx = IndexOf(t);
-      if (FLayouts[idx].cls == 'R' && !m.entries.empty()) m.lastBlock = static_cast<int>(m.entries.size());
+      if (FLayouts[idx].cls == 'R') {
+        if (!m.entries.empty()) m.lastBlock = static_cast<int>(m.entries.size());
+        m.rubriques |= 1u << m.entries.size();
+      }
       m.entries.push_back(idx);
+      m.kinds.push_back(static_cast<std::int8_t>(FLayouts[idx].kind));
     }
     return m;
   };

@@ -16,21 +16,24 @@ namespace kalvix {
 constexpr int kMaxKeys = 20;
 
 struct SegmentLayout {
-  std::string tag;
+  // What the parser reads for every segment comes first, on one cache line.
   char cls = 'S';  // 'R' rubrique, 'S' simple, 'T' technical
+  bool secondSepRequired = false;  // MMD: the "+" before the second element must be there
   int index = 0;
   int count = 0;
   int kind = tkInvalid;  // token of the tag (tkInvalid for XGH and XEH, whose tokens carry a value)
-  std::string keys[kMaxKeys];
   std::uint32_t elementEnd = 0;    // bit i: key i is the last component of its data element
   std::uint32_t initialFlags = 0;  // bit i: key i carries information
-  bool secondSepRequired = false;  // MMD: the "+" before the second element must be there
+  std::string tag;
+  std::string keys[kMaxKeys];
 };
 
 // An ordered list of tags (layout indexes); rubrique tags stand for whole blocks.
 struct ContentModel {
   std::string key;  // "5,1" for a message body, the rubrique tag for a block
   std::vector<int> entries;
+  std::vector<std::int8_t> kinds;  // token kind of each entry's tag
+  std::uint32_t rubriques = 0;     // bit i: entry i is a rubrique (a block)
   int lastBlock = -1;  // position of the last rubrique entry, or -1
 };
 

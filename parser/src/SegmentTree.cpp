@@ -37,11 +37,21 @@ void SegmentTree::SetSource(std::string text) {
   // The lexer reads data runs 16 bytes at a time: NUL bytes after the text keep it inside.
   FSource.append(kSourcePad, '\0');
   // Ordinary interchanges need about 4.5 bytes of nodes and values per byte of text; later
-  // chunks add half the text size each, so the slack stays a fraction of the tree.
-  std::size_t guess = FSource.size() / 2 * 9 + 512;
-  FNextChunk = guess > kMaxChunk ? kMaxChunk : guess;
-  std::size_t later = FSource.size() / 2;
-  FLaterChunk = later < 4096 ? 4096 : later > kMaxChunk ? kMaxChunk : later;
+  // chunks add a quarter of the text size each, so the slack stays a fraction of the tree.
+  std::size_t guess = FSource.size() * 5 + 256;
+  if (guess > kMaxChunk) guess = kMaxChunk;
+  // Chunks kept from an earlier text serve as far as this one needs them; the rest go back,
+  // so that a small text after a large one does not hold the large one's memory.
+  std::size_t kept = 0, n = 0;
+  while (n < FChunks.size() && kept + FChunkSizes[n] <= guess) kept += FChunkSizes[n++];
+  FChunks.resize(n);
+  FChunkSizes.resize(n);
+  // Released values are copies of parts of the text: an edit store much larger than this text
+  // is an earlier text's.
+  if (FEdits.capacity() > FSource.size() / 4 + 256) std::string().swap(FEdits);
+  std::size_t later = FSource.size() / 4;
+  FLaterChunk = later < 512 ? 512 : later > kMaxChunk ? kMaxChunk : later;
+  FNextChunk = guess - kept > FLaterChunk ? guess - kept : FLaterChunk;
 }
 
 void* SegmentTree::Allocate(std::size_t bytes) {
@@ -68,7 +78,7 @@ void* SegmentTree::Allocate(std::size_t bytes) {
 std::size_t SegmentTree::HeapBytes() const {
   std::size_t n = FSource.capacity() + FEdits.capacity() + FChunks.capacity() * sizeof(void*) +
                   FChunkSizes.capacity() * sizeof(std::size_t);
-  for (std::size_t i = 0; i < FChunkInUse; ++i) n += FChunkSizes[i];
+  for (std::size_t size : FChunkSizes) n += size;
   return n;
 }
 
@@ -82,12 +92,15 @@ ValueRef SegmentTree::Store(std::string_view s) {
 
 SegmentNode* SegmentTree::NewSegment(int layoutIndex, const ValueRef* values, int used) {
   const Layouts& l = Layouts::Get();
-  auto* n = new (Allocate(sizeof(SegmentNode))) SegmentNode();
+  // The node and its values in one piece of the arena.
+  const std::size_t valueBytes = sizeof(ValueRef) * static_cast<std::size_t>(used > 0 ? used : 0);
+  void* mem = Allocate(sizeof(SegmentNode) + valueBytes);
+  auto* n = new (mem) SegmentNode();
   n->layout = static_cast<std::int16_t>(layoutIndex);
   n->ownFlags = l.Flags(layoutIndex).load(std::memory_order_relaxed);
   if (used > 0) {
-    n->values = static_cast<ValueRef*>(Allocate(sizeof(ValueRef) * static_cast<std::size_t>(used)));
-    std::memcpy(static_cast<void*>(n->values), values, sizeof(ValueRef) * static_cast<std::size_t>(used));
+    n->values = reinterpret_cast<ValueRef*>(static_cast<char*>(mem) + sizeof(SegmentNode));
+    std::memcpy(static_cast<void*>(n->values), values, valueBytes);
     n->slotCount = static_cast<std::uint8_t>(used);
   }
   return n;

@@ -22,6 +22,7 @@ constexpr std::uint32_t kEditStoreBit = 0x80000000u;
 // NUL bytes kept after the source text, so that the lexer may read a block past its end.
 constexpr std::size_t kSourcePad = 16;
 
+// Nodes and their values share the arena; values follow their node, 8-byte aligned.
 struct SegmentNode {
   SegmentNode* parent = nullptr;
   SegmentNode* firstChild = nullptr;
@@ -40,6 +41,7 @@ struct SegmentNode {
   bool positional : 1 = false;
   bool deleted : 1 = false;
 };
+static_assert(sizeof(SegmentNode) % alignof(ValueRef) == 0);
 
 class SegmentTree {
  public:
@@ -117,7 +119,7 @@ class SegmentTree {
   bool AllValuesEmpty(const SegmentNode* n) const;
   void SaveFlags(const SegmentNode* n) const;
 
-  // Heap bytes the tree uses (arena chunks holding nodes, text, stores), for the benchmarks.
+  // Heap bytes the tree holds (every arena chunk, the text, the edit store), for the benchmarks.
   std::size_t HeapBytes() const;
   // Arena bytes handed out to nodes and values.
   std::size_t ArenaUsed() const { return FArenaUsed; }

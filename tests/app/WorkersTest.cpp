@@ -86,6 +86,8 @@ class FileWorkerTest : public ::testing::Test {
       worker->DatabaseFactory = [failStatement](const std::string& n) {
         return std::make_unique<TFailingDatabase>(n, failStatement);
       };
+    else if (FDbFactory)
+      worker->DatabaseFactory = FDbFactory;
     std::unique_ptr<TReadAheadLineSource> source;
     if (readAhead) {
       source = std::make_unique<TReadAheadLineSource>(worker->EdiDocument(), worker->Settings);
@@ -128,6 +130,7 @@ class FileWorkerTest : public ::testing::Test {
   }
 
   TDirectWorkerHost FHost;
+  TValidateFileWorker::TDatabaseFactory FDbFactory;
   fake::TFakeLog FLog;
   std::string FDbName;
   std::vector<std::string> FFiles;
@@ -347,6 +350,95 @@ TEST_F(FileWorkerTest, FailingStatementRollsBackOnlyItsMessage) {
   }
 }
 
+// Failures of SQLite itself rather than of a wrapper: an insert that a trigger turns into no
+// change, and a full database (its page limit standing in for the disk). The failing message
+// leaves no row, the messages stored before stay whole and readable, the file stays sound.
+TEST_F(FileWorkerTest, SqliteFailuresRollBackOnlyTheirMessage) {
+  class TIgnoringDatabase : public TDatabase {
+   public:
+    using TDatabase::TDatabase;
+    void ExecSql(const std::string& sql, bool check) override {
+      TDatabase::ExecSql(sql, check);
+      if (sql.rfind("CREATE TABLE Errors", 0) == 0)
+        TDatabase::ExecSql(
+            "CREATE TRIGGER Ignore BEFORE INSERT ON Errors WHEN NEW.ErrorCode = 'E0009' "
+            "BEGIN SELECT RAISE(IGNORE); END",
+            false);
+    }
+  };
+  FDbFactory = [](const std::string& n) { return std::make_unique<TIgnoringDatabase>(n, true); };
+  TRun run = Run(kOne + "\n" + kWithFindings + "\n" + kOne + "\n");
+  // The statement as formatting its values in would have written it, quotes doubled.
+  EXPECT_EQ(run.Errors, (std::vector<std::string>{
+                            "ExecuteSql(INSERT INTO [Errors]  ([Id], [MessageID], [XehId], [SegmentNo], [SegmentKey], "
+                            "[ErrorCode], [ErrorMessage])  VALUES(null, 2, 1, 5, 'ATT+A020', 'E0009', 'It''s \"77\"')) "
+                            "failed (RowsChanged = 0)"}));
+  {
+    auto db = Db();
+    EXPECT_EQ(db->GetTableValue("select count(*) from Messages"), 2);
+    EXPECT_EQ(db->GetTableValue("select count(*) from Data"), 2);
+    ExpectWholeMessages(*db);
+  }
+
+  std::string file;
+  std::vector<std::string> lines;
+  unsigned seed = 1;
+  for (int i = 0; i < 12; ++i) {
+    std::string noise;
+    for (int k = 0; k < 3000; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      noise += static_cast<char>('A' + (seed >> 16) % 26);
+    }
+    lines.push_back("XGH+1+0039+104512+002'XEH+90+1+0201'FTX+001+" + noise + "'XET+90'XGT+1'");
+    file += lines.back() + "\n";
+  }
+  FDbFactory = [](const std::string& n) {
+    auto db = std::make_unique<TDatabase>(n, true);
+    db->ExecSql("PRAGMA max_page_count = 16", false);
+    return db;
+  };
+  run = Run(file);
+  EXPECT_EQ(run.LastError, "");
+  ASSERT_FALSE(run.Errors.empty());
+  for (const std::string& e : run.Errors) EXPECT_EQ(e, "database or disk is full");
+  FDbFactory = nullptr;
+  auto db = Db();
+  const std::int64_t stored = db->GetTableValue("select count(*) from Messages");
+  EXPECT_GT(stored, 0);
+  EXPECT_EQ(stored + static_cast<std::int64_t>(run.Errors.size()), 12);
+  ExpectWholeMessages(*db);
+  for (std::int64_t id = 1; id <= stored; ++id) {
+    auto body = db->GetTable("select body from data where MessageId = %s and xehid = %s", {std::to_string(id), "1"});
+    ASSERT_EQ(body->RowCount(), 1u);
+    EXPECT_EQ(DecodeAndDecompress(body->AsString("Body")), lines[static_cast<std::size_t>(id - 1)]);
+  }
+  EXPECT_EQ(db->GetTable("PRAGMA integrity_check")->AsString("integrity_check"), "ok");
+}
+
+// A 100 MB line is one interchange like any other: read, validated and stored whole; the lines
+// around it are unaffected.
+TEST_F(FileWorkerTest, HundredMegabyteLine) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The same paths at a size the sanitizer build gets through in seconds, not a minute.
+  const std::size_t size = 16u << 20;
+#else
+  const std::size_t size = 100u << 20;
+#endif
+  std::string big = "XGH+1+0039+104512+002'XEH+90+1+0201'FTX+001+";
+  big.append(size - big.size() - 14, 'x');
+  big += "'XET+90'XGT+1'";
+  ASSERT_EQ(big.size(), size);
+  TRun run = Run(kOne + "\n" + big + "\r\n" + kOne + "\n");
+  EXPECT_EQ(run.LastError, "");
+  EXPECT_TRUE(run.Errors.empty());
+  auto db = Db();
+  EXPECT_EQ(db->GetTableValue("select count(*) from Messages"), 3);
+  ExpectWholeMessages(*db);
+  auto body = db->GetTable("select body from data where MessageId = %s and xehid = %s", {"2", "1"});
+  ASSERT_EQ(body->RowCount(), 1u);
+  EXPECT_TRUE(DecodeAndDecompress(body->AsString("Body")) == big);
+}
+
 // Every table, every row, every column, in id order.
 std::string DumpAll(TDatabase& db) {
   std::string out;
@@ -454,12 +546,18 @@ class TQueuedHost : public TWorkerHost {
   void RunOnUiThread(const std::function<void()>& step) override {
     std::unique_lock<std::mutex> lock(FMutex);
     bool done = false;
+    std::exception_ptr failure;
     FQueue.push_back([&] {
-      step();
+      try {
+        step();
+      } catch (...) {
+        failure = std::current_exception();
+      }
       done = true;
     });
     FCond.notify_all();
     FCond.wait(lock, [&] { return done; });
+    if (failure) std::rethrow_exception(failure);
   }
   // Runs queued steps until `finished` holds.
   void Loop(const bool& finished) {
@@ -512,6 +610,33 @@ TEST(WorkerThreadTest, CallbacksRunOnTheUiThreadAndWorkerFreesItself) {
   EXPECT_EQ(order, (std::vector<std::string>{"done 0", "terminate "}));
   ASSERT_EQ(log.Validated.size(), 1u);
   EXPECT_EQ(log.Validated[0], "XGH+1+0039+104512'XEH+01'XET+01'XGT+1'");  // unindented
+}
+
+// An error handler that fails ends the job: its message becomes LastError, the messages stored
+// before stay, and the worker still frees itself after the termination handler.
+TEST(WorkerThreadTest, FailingErrorHandlerEndsTheFileJob) {
+  fake::TFakeLog log;
+  TComponentFactory f;
+  f.CreateDocument = [&] { return fake::NewDocument(&log); };
+  f.CreateMessage = [&] { return fake::NewMessage(&log); };
+  const std::string input = WriteTemp(kOne + "\njunk\n" + kOne + "\n");
+  const std::string db = NewTempDbFileName();
+  TQueuedHost host;
+  bool finished = false;
+  std::string lastError;
+  auto* w = new TValidateFileWorker(host, f, input, db);
+  w->FreeOnTerminate = true;
+  w->OnError = [](TWorker&, const std::string&, bool&) { throw std::runtime_error("handler failed"); };
+  w->OnTerminate = [&](TWorker& sender) {
+    lastError = sender.LastError();
+    finished = true;
+  };
+  w->Start();
+  host.Loop(finished);
+  EXPECT_EQ(lastError, "handler failed");
+  EXPECT_EQ(TDatabase(db, false).GetTableValue("select count(*) from Messages"), 1);
+  std::remove(input.c_str());
+  for (const char* ext : {"", "-wal", "-shm"}) std::remove((db + ext).c_str());
 }
 
 TEST(WorkerThreadTest, SyntaxAndReferentialWorkers) {

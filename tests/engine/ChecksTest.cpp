@@ -97,6 +97,19 @@ struct Case {
 
 }  // namespace
 
+// Validates each case on a fresh validator of that referential and compares every finding.
+static void RunCases(TTelebib* ref, const std::vector<Case>& cases, bool interApplication = false) {
+  for (const Case& c : cases) {
+    TValidator v(ref);
+    v.SetInterApplication(interApplication);
+    v.SetCheckFilter(c.filter);
+    v.SetMessageDate(kMsgDate);
+    v.SetEdiMessage(c.text);
+    v.Validate();
+    ExpectFindings(v, c.want, c.name);
+  }
+}
+
 TEST_F(ChecksTest, DatesAgainstTheirFormatCodes) {
   const Case cases[] = {
       {"code above 12, digits", Insurer("DTM+006:20120131:102"), false, {}},
@@ -198,7 +211,7 @@ TEST_F(ChecksTest, WalkNumbersStampsAndOutcomes) {
   std::getline(in, line1);
   std::getline(in, line2);
   TValidator v(Sample());
-    Configure(v, false);
+  Configure(v, false);
   v.SetEdiMessage(line2);
   EXPECT_FALSE(v.Validate());
   ExpectFindings(v, {{'E', "E0005", 0, "", "Invalid Edifact message (2 error(s) found)"}}, "two syntax errors");
@@ -231,7 +244,7 @@ TEST_F(ChecksTest, WalkNumbersStampsAndOutcomes) {
 
 TEST_F(ChecksTest, ShortClassNumberIsPaddedForLaterChecks) {
   TValidator v(Sample());
-    Configure(v, false);
+  Configure(v, false);
   std::string text = "XGH+1+0039+104512+002'XEH+5+1+0060+1++11'DTM+008:20032025:001'RFF+003:CL-58-2025-1234'XET+5'XGT+1'";
   v.SetEdiMessage(text);
   v.Validate();
@@ -333,4 +346,118 @@ TEST(ValidatorState, UnitListsAndStamps) {
   EXPECT_EQ(DataUnitNo(DataWithSegmentNo(0x00070000, 70000)), 7);
   EXPECT_EQ(DataUnitNo(DataWithUnitNo(0x1234, 304)), 304);
   EXPECT_EQ(DataSegmentNo(DataWithUnitNo(0x1234, 304)), 0x1234);
+}
+
+TEST_F(ChecksTest, OccurrencesCompositesAndCodeLists) {
+  // X035 mandatory with three occurrences; FTX+001 and XEH's X910 name code lists.
+  std::string path = ChangedSample("generic",
+                                   "UPDATE A_CDE_LAYOUT SET Obligatoire=1 WHERE CDE='C040' AND DE='X035';"
+                                   "UPDATE A_SEGMENT SET DE='X019' WHERE Segment='FTX';"
+                                   "UPDATE A_SEGMENT SET DE='X910' WHERE Segment='XEH';"
+                                   "INSERT INTO VALEUR (Code, Valeur) VALUES ('001', 'HELLO'), ('90', 'A');");
+  TTelebib ref;
+  ref.SetAccessDbName(path);
+  const std::string line71(71, 'L');
+  // A broker message whose name has all three first names.
+  auto broker = [](const std::string& body) {
+    return "XGH+1+104512+0079+002'XEH+91+1+0200+1'NME+001+PEETERS:MARC:A:B+001'" + body + "'XET+91'XGT+1'";
+  };
+  RunCases(&ref, {
+      {"mandatory, all three present", Insurer("NME+001+DUPONT:JEAN:PIERRE:MARIE"), false, {}},
+      {"mandatory, second missing", Insurer("NME+001+DUPONT:JEAN::MARIE"), false,
+       {{'E', "E0013", 3, "NME+001", "Value of \"C040:1, X035:2\" mandatory"}}},
+      {"optional, gap ends the element", broker("FTX+003+A::" + line71), false, {}},
+      {"optional, no gap", broker("FTX+003+A:" + line71), false,
+       {{'E', "E0015", 4, "FTX+003", "Too long value for \"C020:1, X020:2\", found \"" + line71 + "\", max length = 70"}}},
+      {"optional composite absent", broker("ADR+001++8000+BRUGGE+B"), false, {}},
+      {"listed value", broker("FTX+001+HELLO"), false, {}},
+      {"value outside the named list", broker("FTX+001+BYE"), false,
+       {{'E', "E0009", 4, "FTX+001", "Invalid value for \"C020:1, X020:1\", found \"BYE\""}}},
+      // XEH+90 names list 90, but in an X segment the next element is not held against it.
+      {"no lists in X segments", Insurer("ATT+A020+1"), false, {}},
+  });
+  std::remove(path.c_str());
+}
+
+TEST_F(ChecksTest, SpecificValues) {
+  const std::string tooLong(71, 'D');
+  RunCases(Sample(), {
+      // A known specific value leaves the rest of its composite alone.
+      {"known value skips the composite", Insurer("ATT+A020+90:A020:0039:" + tooLong), false, {}},
+      {"unknown value", Insurer("ATT+A020+95:A020:0039:" + tooLong), false,
+       {{'E', "E0010", 3, "ATT+A020", "Specific value not found, Oca:\"0039\", List:\"A020\", Value:\"95\""}}},
+      {"insurer without list", Insurer("ATT+A020+90::0039"), false,
+       {{'E', "E0011", 3, "ATT+A020", "Invalid specific value found, Oca:\"0039\", List:\"\", Value:\"90\""}}},
+  });
+  // Inter-application mode refuses them even when known; it also turns on the filter checks.
+  for (const Case& c : std::vector<Case>{
+           {"known value refused", Insurer("ATT+A020+90:A020:0039"), false,
+            {{'E', "E0012", 3, "ATT+A020",
+              "Specific value not allowed in Inter-Application mode, found Oca:\"0039\", vist:\"A020\", value:\"90\""}}},
+           {"filter checks on", Contract("110", "999", "RCBASE"), false,
+            {{'E', "E0009", 11, "ROD+110'ICD+999", ""}, {'E', "E0020", 12, "ROD+110'ICD+999'IFD+RCBASE", ""}}},
+       }) {
+    TValidator v(Sample());
+    v.SetCheckFilter(false);
+    v.SetMessageDate(kMsgDate);
+    v.SetEdiMessage(c.text);
+    v.Validate();
+    // Control-table findings (E0006 to E0008) are not under test here.
+    auto got = All(v);
+    std::erase_if(got, [](const Finding& f) { return f.code >= "E0006" && f.code <= "E0008"; });
+    bool same = got.size() == c.want.size();
+    for (std::size_t i = 0; same && i < got.size(); ++i)
+      same = got[i].code == c.want[i].code && got[i].segmentNo == c.want[i].segmentNo && got[i].key == c.want[i].key &&
+             (c.want[i].message.empty() || got[i].message == c.want[i].message);
+    EXPECT_TRUE(same) << c.name << "\nwant:\n" << Describe(c.want) << "got:\n" << Describe(got);
+  }
+}
+
+TEST_F(ChecksTest, SpecialCheckersInPlainAndFilterMode) {
+  const std::string moa = Insurer("MOA+001:41250:2:EUR+IDX039");
+  const std::string rff = Insurer("RFF+020:AB.12");
+  // A claim in domain 11: a party block starts at segment 3.
+  auto claim = [](const std::string& body) {
+    return "XGH+1+0058+104512+002'XEH+05+1+0060+1++11'" + body + "'XET+05'XGT+1'";
+  };
+  RunCases(Sample(), {
+      {"MOA X024, plain", moa, false, {{'E', "E0009", 3, "MOA+001", "Invalid value for \"C030:1, X024:1\", found \"IDX039\""}}},
+      {"MOA X024, filter", moa, true, {}},
+      {"RFF 020, plain", rff, false, {}},
+      {"RFF 020, filter", rff, true,
+       {{'W', "W0012", 3, "RFF+020", "Invalid character (\".\") for \"C070:1, X051:1\", found \"AB.12\""}}},
+      {"RFF 001 not looked at", Insurer("RFF+001:AB.12"), true, {}},
+      {"PTY 002 skips X076", claim("XRH+1'PTY+002+104512+++5'XRT+1"), false, {}},
+      {"PTY 006 skips X076", claim("XRH+1'PTY+006+104512+++5'XRT+1"), true, {}},
+      {"PTY 003 checks X076", claim("XRH+1'PTY+003+CLI1+++5'XRT+1"), false,
+       {{'E', "E0009", 3, "PTY+003", "Invalid value for \"C062:1, X076:1\", found \"5\""}}},
+      // Characters, not bytes: an accented capital is one character, reported whole.
+      {"COM accented character", Broker("COM+001:\xC3\x89" "COLE"), true,
+       {{'W', "W0012", 4, "COM+001", "Invalid character (\"\xC3\x89\") for \"C010:1, X014:1\", found \"\xC3\x89" "COLE\""}}},
+      {"length in characters", Broker("ADR+001+GROTE MARKT:\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89+8000+BRUGGE+B"),
+       false, {}},
+      // Insurer codes: "9000" and an unknown direction are not looked up.
+      {"sender 9000", "XGH+1+9000+104512+002'XEH+90+1+0201+1++10'XET+90'XGT+1'", false, {}},
+      {"broker to broker", "XGH+1+104512+204512+002'XEH+90+1+0201+1++10'XET+90'XGT+1'", false, {}},
+      {"recipient insurer unknown", "XGH+1+104512+0777+002'XEH+91+1+0200+1'XET+91'XGT+1'", false,
+       {{'E', "E0029", 1, "XGH", "Invalid FSMA code \"0777\""}}},
+      // A positional message: its free text is segment 3, so the trailer is 4.
+      {"positional data counts", "XGH+3+0039+104512'XEH+12+1+0201'free 'text\xC3\xBE'XET+ABCDEFG'XGT+1'", false,
+       {{'E', "E0015", 4, "XET", "Too long value for \"X910:1\", found \"ABCDEFG\", max length = 6"}}},
+  });
+}
+
+TEST_F(ChecksTest, UnitCountStartsAgainWithEveryMessage) {
+  // The second group header fails its own check (X925 999) before it resets the unit count; the
+  // message header that follows must still be the first unit of its message.
+  TValidator v(Sample());
+  Configure(v, true);
+  v.SetEdiMessage(Contract("110", "101", "RCBASE"));
+  EXPECT_TRUE(v.Validate()) << Describe(All(v));
+  v.SetEdiMessage("XGH+1+0039+104512+999'XEH+01+2+0002+1++10'XRH+1'ROD+110'XRH+2'ICD+102'XRT+2'XRT+1'XET+01'XGT+1'");
+  v.Validate();
+  ExpectFindings(v,
+                 {{'E', "E0009", 1, "XGH", "Invalid value for \"X925:1\", found \"999\""},
+                  {'E', "E0019", 4, "ROD+110'ICD+102", "Invalid value for \"C095:1, X058:1\", found \"102\" in domain \"10\""}},
+                 "after a failed group header");
 }

@@ -74,6 +74,7 @@ TEST(CliCheck, PrintsFindingsAndExitStatus) {
   std::string indented = WriteTemp("indented", "XGH+1+0039+104512+002'\n  XEH+90+1+0201+1++10'\n  XET+90'\nXGT+1'\n");
   EXPECT_EQ(RunCli("check " + indented).status, 0);
   EXPECT_EQ(RunCli("check " + common::TempFolder() + "ruvala-cli-missing.txt").status, 2);
+  EXPECT_EQ(RunCli("check " + common::TempFolder()).status, 2);  // a directory opens but cannot be read
   EXPECT_EQ(RunCli("check " + msg + " --message-date 2025-02-30").status, 2);
   for (const std::string& f : {msg, warn, indented, userHive}) std::remove(f.c_str());
   ::unsetenv("TARNHOLT_USER_HIVE");

@@ -1,10 +1,15 @@
 #include <edicom/EdiCom.h>
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 
 #include "EngineTestSupport.h"
 #include "Registry.h"
+#include "ecRowIndex.h"
 #include "ecTelebib.h"
 #include "ecTypes.h"
 
@@ -133,6 +138,48 @@ TEST_P(ReferentialTest, LookupsFollowTheirComparisonRules) {
   EXPECT_EQ(FRef.GetTypePolice("09"), nullptr);
 }
 
+// Every indexed lookup answers what the scan in load order answers, for every row of the table.
+TEST_P(ReferentialTest, IndexedLookupsAnswerAsTheScanInLoadOrder) {
+  auto scan = [](const auto& rows, auto same) {
+    for (const auto& r : rows)
+      if (same(r)) return &r;
+    return static_cast<decltype(&rows[0])>(nullptr);
+  };
+  bool obsolete;
+  for (const TValeurItem& v : FRef.Valeurs())
+    EXPECT_EQ(FRef.GetValeur(v.FKey, v.FValeur, /*MsgDate=*/0, obsolete),
+              scan(FRef.Valeurs(), [&](const auto& x) { return x.FKey == v.FKey && x.FValeur == v.FValeur; }));
+  for (const TDeQualifiantItem& q : FRef.DeQualifiants())
+    EXPECT_EQ(FRef.GetDeQualifiant(q.FKey, q.FQualifiant), scan(FRef.DeQualifiants(), [&](const auto& x) {
+                return x.FKey == q.FKey && x.FQualifiant == q.FQualifiant;
+              }));
+  for (const TPostalItem& p : FRef.Postals())
+    EXPECT_EQ(FRef.GetPostal(p.FZipCode, p.FKey),
+              scan(FRef.Postals(), [&](const auto& x) { return x.FZipCode == p.FZipCode && x.FKey == p.FKey; }));
+  for (const TProductItem& p : FRef.Products())
+    EXPECT_EQ(FRef.GetProduct("00" + p.FKey, p.FProduct),
+              scan(FRef.Products(), [&](const auto& x) { return x.FKey == p.FKey && x.FProduct == p.FProduct; }));
+  // The fields of a key stay apart: moving a character from one to the other finds nothing.
+  EXPECT_EQ(FRef.GetDeQualifiant("X00", "8B"), nullptr);
+  EXPECT_EQ(FRef.GetPostal("100", "0B"), nullptr);
+}
+
+// Rows whose hashes all collide: probing still finds each key, and the first row of a key wins.
+TEST(FirstRowIndex, CollisionsAndDuplicates) {
+  const std::vector<std::string> keys = {"a", "b", "a", "c", "b", "", "c"};
+  FirstRowIndex idx;
+  idx.Build(
+      keys.size(), [](std::size_t) { return 7u; }, [&](std::size_t i, std::size_t j) { return keys[i] == keys[j]; });
+  auto find = [&](const std::string& k) { return idx.Find(7, [&](std::size_t i) { return keys[i] == k; }); };
+  EXPECT_EQ(find("a"), 0u);
+  EXPECT_EQ(find("b"), 1u);
+  EXPECT_EQ(find("c"), 3u);
+  EXPECT_EQ(find(""), 5u);
+  EXPECT_EQ(find("d"), FirstRowIndex::npos);
+  EXPECT_NE(HashFields("ab", "c"), HashFields("a", "bc"));
+  EXPECT_EQ(FirstRowIndex().Find(7, [](std::size_t) { return true; }), FirstRowIndex::npos);
+}
+
 TEST_P(ReferentialTest, NumericQualifiersCompareAsIntegers) {
   const TDeItem& x018 = FRef.GetDe("X018");
   bool obsolete = false;
@@ -222,6 +269,48 @@ TEST(ReferentialSettings, RegistryChoosesTheSource) {
     EXPECT_EQ(boxes.texts[0].rfind("SqlConnect failed (SqlConnect failed (", 0), 0u) << boxes.texts[0];
     EXPECT_EQ(boxes.texts[0].find("s3cret"), std::string::npos);
   }
+}
+
+// The SQL Server path through ODBC, with Debian's SQLite driver standing in for the server (it
+// takes the catalog REFERENTIEL as a file in the working folder): the same tables as the file,
+// the version by query, a version change seen, and settings with ";" kept whole.
+TEST(ReferentialSettings, SqlServerThroughOdbc) {
+  const std::string driver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+  if (!common::FileExists(driver) || !common::FileExists(enginetest::SampleSqlite())) GTEST_SKIP();
+  TempMachineHive hive("odbc");
+  char tmpl[] = "/tmp/ruvala-odbc-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  // The driver by its file: the driver manager reads its list of drivers once per process.
+  WriteDatabaseKey([&](common::TRegistry& r) { r.WriteString("Referential.OdbcDriver", driver); });
+  {
+    std::ifstream in(enginetest::SampleSqlite(), std::ios::binary);
+    std::ofstream(dir + "/REFERENTIEL", std::ios::binary) << in.rdbuf();
+  }
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+
+  TTelebib file, sql;
+  file.SetAccessDbName(enginetest::SampleSqlite());
+  // A user name that would add its own catalog to an unquoted connection text.
+  EXPECT_NO_THROW(sql.SqlConnect("verimek;Initial Catalog=/nonexistent/other.db", "pa;ss\"word", "localhost"));
+  EXPECT_TRUE(sql.UseSql());
+  EXPECT_EQ(sql.TableCounts(), file.TableCounts());
+  EXPECT_EQ(sql.GetVersion(), "2.02.611.01");
+  EXPECT_FALSE(sql.VersionHasChanged());
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir + "/REFERENTIEL").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "insert into version_referentiel values (3, '20270115')", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_TRUE(sql.VersionHasChanged());
+  EXPECT_EQ(sql.GetVersion(), "2.02.701.15");
+  EXPECT_NO_THROW(sql.Reload());
+  EXPECT_EQ(sql.TableCounts(), file.TableCounts());
+
+  ASSERT_EQ(chdir(cwd), 0);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(ReferentialSettings, UnusableFilesFailAndStayUninitialised) {

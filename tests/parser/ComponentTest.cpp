@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Registry.h"
 #include "TempHives.h"
 
 using namespace edicom;
@@ -159,6 +160,44 @@ TEST_F(Component, StaleHandlesFailInsteadOfReadingFreedNodes) {
   ComPtr<IEdiSegment> u = Seg(x);
   FMsg.Reset();  // the message goes away, the handle stays
   EXPECT_EQ(u->get_Level(&level), E_FAIL);
+}
+
+TEST_F(Component, RegistersBothClassesAndTheTypeLibrary) {
+  const std::string libid = "{38E9147D-67ED-11D2-8513-00C04FB15DA9}";
+  struct {
+    const char *clsid, *description, *progId, *independent;
+  } classes[] = {
+      {"{73E5753F-6727-11D2-8513-00C04FB15DA9}", "EdiMessage Class", "Tarnholt.EdiMessage.1", "Tarnholt.EdiMessage"},
+      {"{73E57541-6727-11D2-8513-00C04FB15DA9}", "EdiSegment Class", "Tarnholt.EdiSegment.1", "Tarnholt.EdiSegment"},
+  };
+  common::TRegistry reg(common::HKEY_CLASSES_ROOT);
+  for (const auto& c : classes) {
+    const std::string base = std::string("CLSID\\") + c.clsid;
+    ASSERT_TRUE(reg.OpenKeyReadOnly(base)) << base;
+    EXPECT_EQ(reg.ReadString(""), c.description);
+    ASSERT_TRUE(reg.OpenKeyReadOnly(base + "\\InprocServer32"));
+    EXPECT_EQ(reg.ReadString("ThreadingModel"), "Apartment");
+    ASSERT_TRUE(reg.OpenKeyReadOnly(base + "\\ProgID"));
+    EXPECT_EQ(reg.ReadString(""), c.progId);
+    ASSERT_TRUE(reg.OpenKeyReadOnly(base + "\\VersionIndependentProgID"));
+    EXPECT_EQ(reg.ReadString(""), c.independent);
+    ASSERT_TRUE(reg.OpenKeyReadOnly(base + "\\TypeLib"));
+    EXPECT_EQ(reg.ReadString(""), libid);
+    CLSID byName{};
+    ASSERT_EQ(CLSIDFromProgID(Utf8ToUtf16(c.independent).c_str(), &byName), S_OK);
+    EXPECT_EQ(GuidToString(byName), c.clsid);
+  }
+  ASSERT_TRUE(reg.OpenKeyReadOnly("TypeLib\\" + libid + "\\1.0"));
+  EXPECT_EQ(reg.ReadString(""), "Ombra Edifact Parser/Generator");
+  EXPECT_EQ(reg.ReadString("Name"), "KalvixLib");
+  reg.CloseKey();
+
+  auto unreg = reinterpret_cast<HRESULT (*)()>(dlsym(FLib, "DllUnregisterServer"));
+  ASSERT_NE(unreg, nullptr);
+  ASSERT_EQ(unreg(), S_OK);
+  CLSID gone{};
+  EXPECT_EQ(CLSIDFromProgID(u"Tarnholt.EdiMessage.1", &gone), CO_E_CLASSSTRING);
+  EXPECT_FALSE(reg.KeyExists("TypeLib\\" + libid));
 }
 
 TEST_F(Component, SegmentCreatedByClassIdRefersToNoNode) {

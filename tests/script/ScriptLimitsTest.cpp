@@ -1,0 +1,104 @@
+// Limits: very long and very deep texts, texts and arrays that would fill memory, and the inputs
+// the fuzzer kept, replayed through its own entry point.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "ScriptTestSupport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+namespace ruvala::script {
+namespace {
+
+std::string Repeat(const std::string& piece, int times) {
+  std::string out;
+  out.reserve(piece.size() * static_cast<std::size_t>(times));
+  for (int i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+TEST(ScriptLimitTest, LongFlatExpressionsCompileAndRun) {
+  EXPECT_EQ(Outcome("r := 1" + Repeat("+1", 99'999)), "INTEGER 100000");
+  EXPECT_EQ(Outcome("a := 1; r := a" + Repeat("+a", 99'999)), "INTEGER 100000");
+  EXPECT_EQ(Outcome("a := 2; r := a" + Repeat(" - a * 1", 99'999)), "INTEGER -199996");
+  EXPECT_EQ(Outcome("a := true; r := a" + Repeat(" AND a", 99'999)), "BOOLEAN True");
+
+  TScriptEngine e;
+  ASSERT_TRUE(e.Run("r := ''" + Repeat("+'x'", 100'000)));
+  EXPECT_EQ(e.FindVariable("r")->AsString(), std::string(100'000, 'x'));
+}
+
+TEST(ScriptLimitTest, DeepNestingIsAnErrorNotACrash) {
+  const int deep = 100'000;
+  const std::vector<std::string> texts = {
+      "r := " + Repeat("(", deep) + "1" + Repeat(")", deep),
+      "r := " + Repeat("-", deep) + "1",
+      "r := " + Repeat("NOT ", deep) + "true",
+      "r := " + Repeat("length(", deep),
+      "r := a" + Repeat("[a", deep),
+      Repeat("BEGIN ", deep) + "r := 1",
+      Repeat("IF true THEN ", deep) + "r := 1",
+      Repeat("WHILE false DO ", deep),
+      Repeat("REPEAT ", deep),
+      Repeat("FOR i := 1 TO 2 DO ", deep),
+  };
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text.substr(0, 20));
+    TScriptEngine e;
+    EXPECT_FALSE(e.Run(text));
+    ASSERT_FALSE(e.Messages().empty());
+    EXPECT_EQ(e.Messages()[0].Text, "Nesting too deep (more than 256 levels)");
+    EXPECT_EQ(e.Messages()[0].Line, 1);
+  }
+  // Well below the limit nesting works.
+  EXPECT_EQ(Outcome("r := " + Repeat("(", 200) + "1" + Repeat(")", 200)), "INTEGER 1");
+  EXPECT_EQ(Outcome(Repeat("BEGIN ", 200) + "r := 2" + Repeat(" END", 200)), "INTEGER 2");
+}
+
+TEST(ScriptLimitTest, LongElseIfChainsDoNotNest) {
+  std::string text = "x := 5000; IF x = 0 THEN r := 0";
+  for (int i = 1; i < 10'000; ++i) text += " ELSE IF x = " + std::to_string(i) + " THEN r := " + std::to_string(i);
+  EXPECT_EQ(Outcome(text + " ELSE r := -1"), "INTEGER 5000");
+}
+
+TEST(ScriptLimitTest, TextsAndArraysCannotFillMemory) {
+  const std::vector<Case> cases = {
+      {"s := 'x'; WHILE true DO s := s + s", "String too long (more than 16777216 bytes)"},
+      {"s := ''; WHILE true DO s := s + 'xxxxxxxxxxxxxxxx'", "Script stopped."},
+      {"WHILE true DO Send('xxxxxxxxxxxxxxxx')", "String too long (more than 16777216 bytes)"},
+      {"SetArray(a, STRING, 100000); WHILE true DO BEGIN b := a; SetArray(a, STRING, 100000) END", "Script stopped."},
+      {"s := 'xxxxxxxxxxxxxxxx'; SetArray(a, STRING, 100000); FOR i := 0 TO 99999 DO BEGIN a[i] := s + s; s := a[i] END",
+       "String too long (more than 16777216 bytes)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    TScriptEngine e;
+    EXPECT_FALSE(e.Run(c.script));
+    ASSERT_EQ(e.Messages().size(), 1u);
+    EXPECT_EQ(e.Messages()[0].Text, c.expected);
+    EXPECT_EQ(e.Messages()[0].Kind, mkRuntimeError);
+  }
+}
+
+// Every input the fuzzer ever kept under fuzz/corpus/script, through the fuzzer's own entry
+// point, which checks that a run from the cache repeats the first run exactly.
+TEST(ScriptFuzzCorpusTest, ReplaysTheKeptInputs) {
+  const std::filesystem::path dir = std::filesystem::path(EDI_SOURCE_DIR) / "fuzz" / "corpus" / "script";
+  ASSERT_TRUE(std::filesystem::is_directory(dir)) << dir;
+  int replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()), 0);
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0);
+}
+
+}  // namespace
+}  // namespace ruvala::script
