@@ -160,10 +160,14 @@ TEST_F(ScriptHostTest, ResultDecidesPassAndErrorMsgExplainsAFailure) {
       {"ErrorMsg := ''; result := false", false, ""},
   };
   for (const Case& c : cases) {
+    // Each case on a validator of its own: a variable keeps the type of its first value.
+    TValidator fresh(&Ref());
+    FHost.Validator = &fresh;
     std::string msg = "untouched";
     EXPECT_EQ(Run(c.script, msg), c.pass) << c.script;
     EXPECT_EQ(msg, c.errorMsg) << c.script;
   }
+  FHost.Validator = &FValidator;
 }
 
 TEST_F(ScriptHostTest, ResultNeverAssignedFailsFirstThenCarriesTheLastValue) {
@@ -202,9 +206,9 @@ TEST_F(ScriptHostTest, CompileAndRunTimeErrorsBecomeScriptErrors) {
 TEST_F(ScriptHostTest, FindChildSearchesEveryDescendantOfTheCurrentSegment) {
   auto m = Parse(kContract);
   FHost.Edi = m.Get();
-  auto rod = Segment(m.Get(), 10);
+  auto rod = Segment(m.Get(), 9);
   ASSERT_EQ(TSgmt(rod).Tag(), "ROD");
-  auto pty = Segment(m.Get(), 7);
+  auto pty = Segment(m.Get(), 6);
   ASSERT_EQ(TSgmt(pty).Tag(), "PTY");
   struct Case {
     kalvix::IEdiSegment* segment;
@@ -223,7 +227,9 @@ TEST_F(ScriptHostTest, FindChildSearchesEveryDescendantOfTheCurrentSegment) {
   for (const Case& c : cases) {
     FHost.Segment = c.segment;
     std::string msg;
-    std::string script = std::string("result := FindChild('") + c.path + "')";
+    std::string path = c.path;
+    for (std::size_t at = 0; (at = path.find('\'', at)) != std::string::npos; at += 2) path.insert(at, 1, '\'');
+    std::string script = "result := FindChild('" + path + "')";
     EXPECT_EQ(Run(script, msg), c.found) << c.path;
   }
 }
@@ -246,7 +252,9 @@ TEST_F(ScriptHostTest, FindSearchesTheUnitChosenByTheMask) {
   for (const Case& c : cases) {
     FHost.X912 = c.mask;
     std::string msg;
-    EXPECT_EQ(Run(std::string("result := Find('") + c.path + "')", msg), c.found) << c.mask << " " << c.path;
+    std::string path = c.path;
+    for (std::size_t at = 0; (at = path.find('\'', at)) != std::string::npos; at += 2) path.insert(at, 1, '\'');
+    EXPECT_EQ(Run("result := Find('" + path + "')", msg), c.found) << c.mask << " " << c.path;
   }
   FHost.X912 = "0009";
   EXPECT_EQ(ScriptError("result := Find('IPD+A532')").rfind("Script Error : ", 0), 0u) << "no such unit";
