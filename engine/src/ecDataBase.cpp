@@ -196,8 +196,13 @@ std::unique_ptr<TControlTable> TControlTable::Clone() const {
 }
 
 void TControlTable::MatchSegment(IEdiSegment* sgmt, const std::string& sgmtKey, const TTabOleVariant& parents) {
+  MatchSegment(sgmt, sgmtKey, parents, Sgmt(sgmt).Level(), nullptr);
+}
+
+void TControlTable::MatchSegment(IEdiSegment* sgmt, const std::string& sgmtKey, const TTabOleVariant& parents,
+                                 int level, const std::vector<TKeyPiece>* pieces) {
   TraceInfo(this, "MatchSegment(%s)", sgmtKey);
-  int n = Sgmt(sgmt).Level() - 1;
+  int n = level - 1;
   if (n < 0 || n > 4) return;  // no rule has more than four path levels
 
   // Tag and qualifier of the path levels 1..n, read once and only when a rule needs them.
@@ -208,6 +213,12 @@ void TControlTable::MatchSegment(IEdiSegment* sgmt, const std::string& sgmtKey, 
   std::array<TPiece, 5> path;
   auto piece = [&](int i) -> const TPiece& {
     TPiece& p = path[static_cast<std::size_t>(i)];
+    if (!p.Read && pieces && static_cast<std::size_t>(i + 1) < pieces->size()) {
+      const TKeyPiece& known = (*pieces)[static_cast<std::size_t>(i + 1)];
+      p.Tag = known.Tag;
+      p.Qual = known.Qualifier;
+      p.Read = true;
+    }
     if (!p.Read) {
       IEdiSegment* s = i == n ? sgmt : parents[static_cast<std::size_t>(i + 1)].Get();
       if (s) {

@@ -241,6 +241,12 @@ void TValidator::ValidateSegments() {
     if (TRelationItem* relation = Relations().Find(FEdi.Get())) FControlTable = relation->ControlTable()->Clone();
 
   TParentsGuard guard{FParents};
+  // With a control table every segment needs its key: the tag and qualifier of each level are
+  // read once, as the walk meets them, instead of once per key.
+  const bool matching = FInterApp && FControlTable != nullptr;
+  if (matching) FPieces.assign(kMaxLevel + 1, TKeyPiece{});
+  std::size_t unitsSeen = 0;
+  std::int32_t unitNo = 0;
   FSgmtNo = 0;
   edicom::Variant first;
   check(FEdi->GetFirstSgmt(&first), "GetFirstSgmt");
@@ -249,11 +255,13 @@ void TValidator::ValidateSegments() {
     ++FSgmtNo;
     TSgmt sg(s);
     try {
-      sg.SetData(DataWithSegmentNo(sg.Data(), FSgmtNo));
+      std::int32_t data = DataWithSegmentNo(sg.Data(), FSgmtNo);
+      sg.SetData(data);
       int level = sg.Level();
       if (level < 0 || level > kMaxLevel) throw std::runtime_error(Fmt("Segment level %d too deep", level));
       FParents[static_cast<std::size_t>(level)] = s;
       std::string tag = sg.Tag();
+      if (matching) FPieces[static_cast<std::size_t>(level)] = {tag, sg.Qualifier()};
       if (tag != "[DATA]") {
         std::exception_ptr raised;
         try {
@@ -261,9 +269,13 @@ void TValidator::ValidateSegments() {
         } catch (...) {
           raised = std::current_exception();
         }
-        if (FInterApp && FControlTable) {
-          sg.SetData(DataWithUnitNo(sg.Data(), FX912.empty() ? 0 : static_cast<std::int32_t>(StrToInt(FX912.back()))));
-          FControlTable->MatchSegment(s.Get(), GetSegmentKey(s.Get()), FParents);
+        if (matching) {
+          if (unitsSeen != FX912.size()) {
+            unitsSeen = FX912.size();
+            unitNo = FX912.empty() ? 0 : static_cast<std::int32_t>(StrToInt(FX912.back()));
+          }
+          sg.SetData(DataWithUnitNo(data, unitNo));
+          FControlTable->MatchSegment(s.Get(), MakeSegmentKey(level, tag, FPieces), FParents, level, &FPieces);
         }
         if (raised) std::rethrow_exception(raised);
       }

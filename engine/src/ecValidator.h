@@ -110,6 +110,7 @@ class TValidator {
   TEdiWarningList FWarnings;
   bool FInterApp = true;
   TTabOleVariant FParents;
+  std::vector<TKeyPiece> FPieces;  // tag and qualifier of FParents, while a control table matches
   std::int32_t FSgmtNo = 0;
   std::int32_t FMaxError = 2147483647;
   TEdiDirection FEdiDirection = edUnknown;
