@@ -367,12 +367,15 @@ TEST_F(ControlTest, ScriptFailureEndsControlValidationKeepingEarlierErrors) {
   std::string path = SqliteEngineDb(
       "failing", "INSERT INTO RELATIONS VALUES(1,'*','*','*','*','T');" + ControlTableSql("T") +
                      "INSERT INTO T VALUES(1,'*','EVT','','','','','','','','',0,'',0,1,'','no event','','');"
-                     "INSERT INTO T VALUES(2,'*','DTM','004','','','','','','','',0,'',0,1,'','','result := ','');"
-                     "INSERT INTO T VALUES(3,'*','RFF','','','','','','','','',0,'',0,1,'','never reached','','');");
+                     "INSERT INTO T VALUES(2,'*','DTM','004','','','','','','','',0,'',0,1,'','',"
+                     "'ErrorMsg := ''''; result := false','');"
+                     "INSERT INTO T VALUES(3,'*','DTM','004','','','','','','','',0,'',0,1,'','','result := ','');"
+                     "INSERT INTO T VALUES(4,'*','RFF','','','','','','','','',0,'',0,1,'','never reached','','');");
   UseEngineDb(path);
   EXPECT_EQ(ValidateIA("XGH+1+104512+0039+002'XEH+02+1+0020+1++10'DTM+004:14032025:001'XET+02'XGT+1'"),
             (std::vector<Found>{
                 {"E0008", -1, "EVT", "Missing mandatory segment (no event (unit \"0020\"))"},
+                {"E0006", 3, "DTM+004", "Script validation error (Unspecified error)"},
                 {"E0003", 0, "", "Validate segments failed (TControlItem.Validate failed (Script Error : Expression expected.))"}}));
   std::remove(path.c_str());
 }
