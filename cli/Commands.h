@@ -24,5 +24,7 @@ int CmdTree(const Args& args);
 int CmdGenerate(const Args& args);
 int CmdConfig(const Args& args);
 int CmdReferential(const Args& args);
+// script FILE: run a control script without a message; print messages and variables.
+int CmdScript(const Args& args);
 
 }  // namespace cli

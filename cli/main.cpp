@@ -37,6 +37,7 @@ const Command kCommands[] = {
      "  config sql --server S --user U [--password-stdin] [--driver ODBC-DRIVER]\n"
      "                             use the REFERENTIEL catalog of a SQL Server"},
     {"referential", cli::CmdReferential, "referential                the configured referential: source, version, rows per table"},
+    {"script", cli::CmdScript, "script FILE                run a control script without a message; print its messages and variables"},
 };
 
 void Usage(FILE* out) {

@@ -15,9 +15,7 @@
 #include "ecTypes.h"
 #include "ecValidator.h"
 
-#ifdef RUVALA_CONTROL_TABLES
 #include "ecDataBase.h"
-#endif
 
 namespace ruvala {
 
@@ -42,11 +40,7 @@ std::string FromBstr(BSTR s) { return s ? TextFromCom(std::u16string_view(s, Sys
 // Loads what a validation or a version query needs: engine database, referential, and a
 // fresh copy of a SQL Server referential whose version moved.
 void Prepare(bool needRelations) {
-#ifdef RUVALA_CONTROL_TABLES
   if (needRelations && Relations().DbName().empty()) InitRelations();
-#else
-  (void)needRelations;
-#endif
   TTelebib& t = TelebibInstance();
   if (!t.Initialized()) t.LoadSettings();
   if (t.Initialized() && t.UseSql() && t.VersionHasChanged()) t.Reload();
@@ -279,10 +273,8 @@ class TEdiDocument final : public DispatchObject<TEdiDocument, IEdiDocument> {
       if (!version) return E_POINTER;
       std::lock_guard<std::mutex> lock(EngineLock());
       std::string v;
-#ifdef RUVALA_CONTROL_TABLES
       if (Relations().DbName().empty()) InitRelations();
       v = Relations().GetVersion();
-#endif
       *version = NewBstr(v);
       return S_OK;
     });

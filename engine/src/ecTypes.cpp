@@ -149,6 +149,12 @@ ComPtr<IEdiSegment> TSgmt::Next() const {
   return SegmentFromVariant(v);
 }
 
+ComPtr<IEdiSegment> TSgmt::FirstChild() const {
+  edicom::Variant v;
+  EDI_CALL("GetFirstChild", FSeg->GetFirstChild(&v));
+  return SegmentFromVariant(v);
+}
+
 // --- helpers ----------------------------------------------------------------------------------
 
 std::string DePosition(const std::string& cde, int cdePos, const std::string& de, int dePos) {

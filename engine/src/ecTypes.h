@@ -36,6 +36,7 @@ class TSgmt {
   // The parent segment, or an empty handle.
   edicom::ComPtr<kalvix::IEdiSegment> Parent() const;
   edicom::ComPtr<kalvix::IEdiSegment> Next() const;
+  edicom::ComPtr<kalvix::IEdiSegment> FirstChild() const;
 
  private:
   edicom::ComPtr<kalvix::IEdiSegment> FSeg;

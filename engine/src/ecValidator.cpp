@@ -8,14 +8,7 @@
 #include "ecTrace.h"
 #include "ecTypes.h"
 
-#ifdef RUVALA_CONTROL_TABLES
 #include "ecDataBase.h"
-#else
-namespace ruvala {
-// Without the control rules built in, inter-application mode validates without control tables.
-class TControlTable {};
-}  // namespace ruvala
-#endif
 
 namespace ruvala {
 
@@ -244,12 +237,16 @@ void TValidator::ValidateSegments() {
   }
 
   FControlTable.reset();
-#ifdef RUVALA_CONTROL_TABLES
   if (FInterApp)
     if (TRelationItem* relation = Relations().Find(FEdi.Get())) FControlTable = relation->ControlTable()->Clone();
-#endif
 
   TParentsGuard guard{FParents};
+  // With a control table every segment needs its key: the tag and qualifier of each level are
+  // read once, as the walk meets them, instead of once per key.
+  const bool matching = FInterApp && FControlTable != nullptr;
+  if (matching) FPieces.assign(kMaxLevel + 1, TKeyPiece{});
+  std::size_t unitsSeen = 0;
+  std::int32_t unitNo = 0;
   FSgmtNo = 0;
   edicom::Variant first;
   check(FEdi->GetFirstSgmt(&first), "GetFirstSgmt");
@@ -258,11 +255,13 @@ void TValidator::ValidateSegments() {
     ++FSgmtNo;
     TSgmt sg(s);
     try {
-      sg.SetData(DataWithSegmentNo(sg.Data(), FSgmtNo));
+      std::int32_t data = DataWithSegmentNo(sg.Data(), FSgmtNo);
+      sg.SetData(data);
       int level = sg.Level();
       if (level < 0 || level > kMaxLevel) throw std::runtime_error(Fmt("Segment level %d too deep", level));
       FParents[static_cast<std::size_t>(level)] = s;
       std::string tag = sg.Tag();
+      if (matching) FPieces[static_cast<std::size_t>(level)] = {tag, sg.Qualifier()};
       if (tag != "[DATA]") {
         std::exception_ptr raised;
         try {
@@ -270,12 +269,14 @@ void TValidator::ValidateSegments() {
         } catch (...) {
           raised = std::current_exception();
         }
-#ifdef RUVALA_CONTROL_TABLES
-        if (FInterApp && FControlTable) {
-          sg.SetData(DataWithUnitNo(sg.Data(), FX912.empty() ? 0 : static_cast<std::int32_t>(StrToInt(FX912.back()))));
-          FControlTable->MatchSegment(s.Get(), GetSegmentKey(s.Get()), FParents);
+        if (matching) {
+          if (unitsSeen != FX912.size()) {
+            unitsSeen = FX912.size();
+            unitNo = FX912.empty() ? 0 : static_cast<std::int32_t>(StrToInt(FX912.back()));
+          }
+          sg.SetData(DataWithUnitNo(data, unitNo));
+          FControlTable->MatchSegment(s.Get(), MakeSegmentKey(level, tag, FPieces), FParents, level, &FPieces);
         }
-#endif
         if (raised) std::rethrow_exception(raised);
       }
     } catch (const ETelebibWarning& w) {
@@ -301,11 +302,7 @@ std::string TValidator::SafeKey(IEdiSegment* s) const {
 
 void TValidator::ValidateControlTable(const std::string& x912, bool last) {
   if (!FControlTable) return;
-#ifdef RUVALA_CONTROL_TABLES
   FControlTable->Validate(*this, FEdi.Get(), FErrors, FWarnings, x912);
-#else
-  (void)x912;
-#endif
   if (last) FControlTable.reset();
 }
 

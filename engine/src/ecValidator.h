@@ -8,13 +8,13 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "EdiProcs.h"
 #include "ecErrors.h"
+#include "ecScript.h"
 #include "ecTelebib.h"
 
 namespace ruvala {
@@ -31,8 +31,6 @@ using common::edBrokerToUnknown;
 constexpr int kMaxLevel = 10;
 using TTabOleVariant = std::array<edicom::ComPtr<kalvix::IEdiSegment>, kMaxLevel + 1>;
 
-// Variables shared by the control scripts of one validator; values as text.
-using TVariantMap = std::map<std::string, edicom::Variant>;
 
 // The segment number lives in the low 16 bits of a segment's Data, the unit number in the high.
 std::int32_t DataWithSegmentNo(std::int32_t data, std::int32_t segmentNo);
@@ -112,6 +110,7 @@ class TValidator {
   TEdiWarningList FWarnings;
   bool FInterApp = true;
   TTabOleVariant FParents;
+  std::vector<TKeyPiece> FPieces;  // tag and qualifier of FParents, while a control table matches
   std::int32_t FSgmtNo = 0;
   std::int32_t FMaxError = 2147483647;
   TEdiDirection FEdiDirection = edUnknown;

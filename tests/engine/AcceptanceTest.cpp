@@ -1,5 +1,6 @@
-// The shared samples against the sample referential, read from SQLite and from Access: every
-// line of with-findings.txt gives exactly its expected rows, valid.txt gives none.
+// The shared samples against the sample referential and engine database, read from SQLite and
+// from Access: every line of with-findings.txt gives exactly its expected rows in each mode,
+// valid.txt and the pieces of multi-message.txt give none.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <sstream>
 
 #include "EngineTestSupport.h"
+#include "ecDataBase.h"
 #include "ecValidator.h"
 
 using namespace ruvala;
@@ -59,7 +61,7 @@ std::map<int, std::map<std::string, std::vector<Row>>> ReadExpected(const std::s
   for (const std::string& line : ReadLines(path)) {
     if (line.empty() || line[0] == '#') continue;
     auto f = SplitTabs(line);
-    if (f.size() < 7) continue;
+    if (f.size() < 7 || f[0] == "piece") continue;
     int n = std::stoi(f[0]);
     std::stringstream modes(f[1]);
     for (std::string mode; std::getline(modes, mode, ',');) {
@@ -73,6 +75,13 @@ std::map<int, std::map<std::string, std::vector<Row>>> ReadExpected(const std::s
         return a.list == "error" && b.list != "error";
       });
   return out;
+}
+
+// PLAIN and FILTER switch inter-application mode off; IA is a new document's default.
+void SetMode(TValidator& v, const std::string& mode) {
+  v.SetInterApplication(mode == "IA");
+  v.SetCheckFilter(mode == "FILTER");
+  v.SetMessageDate(kMsgDate);
 }
 
 std::vector<Row> Findings(const TValidator& v) {
@@ -101,9 +110,13 @@ class AcceptanceTest : public ::testing::TestWithParam<std::string> {
   }
   void SetUp() override {
     if (!ParserEnvironment::Available()) GTEST_SKIP() << "the parser component is not built";
-    std::string path = GetParam() == "sqlite" ? enginetest::SampleSqlite() : enginetest::SampleAccess();
-    if (!common::FileExists(path) || !common::FileExists(enginetest::SamplesDir() + "valid.txt"))
+    bool sqlite = GetParam() == "sqlite";
+    std::string path = sqlite ? enginetest::SampleSqlite() : enginetest::SampleAccess();
+    std::string engineDb = sqlite ? enginetest::SampleEngineSqlite() : enginetest::SampleEngineAccess();
+    if (!common::FileExists(path) || !common::FileExists(engineDb) ||
+        !common::FileExists(enginetest::SamplesDir() + "valid.txt"))
       GTEST_SKIP() << "no sample data";
+    if (Relations().DbName() != engineDb) Relations().SetDbName(engineDb);
     auto& ref = Referentials()[GetParam()];
     if (!ref) {
       ref = std::make_unique<TTelebib>();
@@ -118,11 +131,9 @@ TEST_P(AcceptanceTest, WithFindingsGivesItsExpectedRows) {
   auto lines = ReadLines(enginetest::SamplesDir() + "with-findings.txt");
   auto expected = ReadExpected(enginetest::SamplesDir() + "with-findings.expected");
   ASSERT_EQ(lines.size(), 69u);
-  for (const char* mode : {"PLAIN", "FILTER"}) {
+  for (const char* mode : {"PLAIN", "FILTER", "IA"}) {
     TValidator v(FRef);
-    v.SetInterApplication(false);
-    v.SetCheckFilter(std::string(mode) == "FILTER");
-    v.SetMessageDate(kMsgDate);
+    SetMode(v, mode);
     for (std::size_t i = 0; i < lines.size(); ++i) {
       int n = static_cast<int>(i) + 1;
       auto it = expected.find(n);
@@ -136,16 +147,32 @@ TEST_P(AcceptanceTest, WithFindingsGivesItsExpectedRows) {
 
 TEST_P(AcceptanceTest, ValidSamplesGiveNothing) {
   auto lines = ReadLines(enginetest::SamplesDir() + "valid.txt");
-  for (int mode = 0; mode < 2; ++mode) {
+  for (const std::string& line : ReadLines(enginetest::SamplesDir() + "multi-message.expected")) {
+    auto f = SplitTabs(line);
+    if (f.size() == 3 && f[0] == "piece") lines.push_back(f[2]);
+  }
+  ASSERT_EQ(lines.size(), 12u) << "valid.txt and the three pieces of multi-message.txt";
+  for (const char* mode : {"PLAIN", "FILTER", "IA"}) {
     TValidator v(FRef);
-    v.SetInterApplication(false);
-    v.SetCheckFilter(mode == 1);
-    v.SetMessageDate(kMsgDate);
+    SetMode(v, mode);
     for (std::size_t i = 0; i < lines.size(); ++i) {
       v.SetEdiMessage(lines[i]);
-      EXPECT_TRUE(v.Validate()) << "line " << i + 1;
-      EXPECT_EQ(Findings(v), std::vector<Row>{}) << (mode ? "FILTER" : "PLAIN") << " line " << i + 1;
+      EXPECT_TRUE(v.Validate()) << mode << " line " << i + 1;
+      EXPECT_EQ(Findings(v), std::vector<Row>{}) << mode << " line " << i + 1;
     }
+  }
+}
+
+TEST_P(AcceptanceTest, MultiMessageAsAWholeAppliesTheFirstRelationToEveryUnit) {
+  auto lines = ReadLines(enginetest::SamplesDir() + "multi-message.txt");
+  auto expected = ReadExpected(enginetest::SamplesDir() + "multi-message.expected");
+  ASSERT_EQ(lines.size(), 1u);
+  for (const char* mode : {"PLAIN", "FILTER", "IA"}) {
+    TValidator v(FRef);
+    SetMode(v, mode);
+    v.SetEdiMessage(lines[0]);
+    v.Validate();
+    EXPECT_EQ(Findings(v), expected.at(1).at(mode)) << mode;
   }
 }
 

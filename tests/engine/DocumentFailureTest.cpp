@@ -7,6 +7,8 @@
 #include <ruvala/Ruvala.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -68,13 +70,14 @@ TEST(DocumentFailureTest, MissingConfigurationParserAndFile) {
   BStr text(message);
   VARIANT_BOOL valid = VARIANT_TRUE;
 
-  // 1. No registry key: a box for the host, and the call itself succeeds. A blank text needs
-  // no parser.
+  // 1. No registry key: a box for the host from the engine database and one from the
+  // referential, and the call itself succeeds. A blank text needs no parser.
   BStr blank(" \t");
   ASSERT_EQ(doc->Validate(blank.Get(), &valid), S_OK);
   EXPECT_EQ(valid, VARIANT_FALSE);
-  ASSERT_EQ(gBoxes.size(), 1u);
-  EXPECT_EQ(gBoxes[0], "Unable to open registry key \"SOFTWARE\\tarnholt\\services\\Database\"");
+  ASSERT_EQ(gBoxes.size(), 2u);
+  for (const std::string& box : gBoxes)
+    EXPECT_EQ(box, "Unable to open registry key \"SOFTWARE\\tarnholt\\services\\Database\"");
   auto errors = Errors(doc.Get());
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].code, "E0002");
@@ -101,17 +104,34 @@ TEST(DocumentFailureTest, MissingConfigurationParserAndFile) {
     EXPECT_EQ(errors[static_cast<std::size_t>(i)].message,
               std::string("Exception Segment \"") + tags[i] + "\" not found");
   }
-  EXPECT_EQ(gBoxes.size(), 3u);  // each validation tries the registry again
+  EXPECT_EQ(gBoxes.size(), 6u);  // each validation tries the registry again
 
-  // 4. A referential file that cannot be opened fails the call: E_UNEXPECTED, error information
-  // from the document's ProgID, and the findings of step 3 stay.
+  // 4. A referential whose folder holds no engine database fails the call: E_UNEXPECTED, error
+  // information from the document's ProgID, and the findings of step 3 stay. So does a
+  // referential file that cannot be opened.
   SetReferential("/nonexistent/referential.db");
+  ClearErrorInfo();
+  EXPECT_EQ(doc->Validate(text.Get(), &valid), E_UNEXPECTED);
+  BSTR why = nullptr, from = nullptr;
+  ASSERT_EQ(GetErrorInfoText(&why, &from), S_OK);
+  EXPECT_EQ(Str(from), "Verimek.EdiDocument");
+  EXPECT_EQ(Str(why), "DB Not found (/nonexistent/Ruvala.mdb)");
+  SysFreeString(why);
+  SysFreeString(from);
+  std::string brokenDir = common::TempFolder() + "document-failure-" + std::to_string(::getpid()) + "/";
+  ASSERT_TRUE(common::ForceDirectories(brokenDir));
+  {
+    std::ifstream src(enginetest::SampleEngineSqlite(), std::ios::binary);
+    std::ofstream dst(brokenDir + "Ruvala.db", std::ios::binary);
+    dst << src.rdbuf();
+  }
+  SetReferential(brokenDir + "referential.db");
   ClearErrorInfo();
   EXPECT_EQ(doc->Validate(text.Get(), &valid), E_UNEXPECTED);
   BSTR description = nullptr, source = nullptr;
   ASSERT_EQ(GetErrorInfoText(&description, &source), S_OK);
   EXPECT_EQ(Str(source), "Verimek.EdiDocument");
-  EXPECT_EQ(Str(description).rfind("Open DB \"/nonexistent/referential.db\" failed (", 0), 0u) << Str(description);
+  EXPECT_EQ(Str(description).rfind("Open DB \"" + brokenDir + "referential.db\" failed (", 0), 0u) << Str(description);
   SysFreeString(description);
   SysFreeString(source);
   EXPECT_EQ(Errors(doc.Get()).size(), 5u);
@@ -123,7 +143,8 @@ TEST(DocumentFailureTest, MissingConfigurationParserAndFile) {
   ASSERT_EQ(doc->Validate(text.Get(), &valid), S_OK);
   EXPECT_EQ(valid, VARIANT_TRUE);
   EXPECT_TRUE(Errors(doc.Get()).empty());
-  EXPECT_EQ(gBoxes.size(), 3u);
+  EXPECT_EQ(gBoxes.size(), 6u);
+  std::filesystem::remove_all(brokenDir);
 
   EdiSetErrorBoxHandler(nullptr, nullptr);
   doc.Reset();

@@ -17,6 +17,9 @@ namespace enginetest {
 // build/data/referential.db, made from the shipped SQL dump.
 inline std::string SampleSqlite() { return std::string(EDI_BINARY_DIR) + "/data/referential.db"; }
 inline std::string SampleAccess() { return std::string(EDI_SHARED_DIR) + "/fixtures/access/referential.mdb"; }
+// The engine databases beside them.
+inline std::string SampleEngineSqlite() { return std::string(EDI_BINARY_DIR) + "/data/Ruvala.db"; }
+inline std::string SampleEngineAccess() { return std::string(EDI_SHARED_DIR) + "/fixtures/access/Ruvala.mdb"; }
 inline std::string SamplesDir() { return std::string(EDI_SHARED_DIR) + "/samples/"; }
 
 // Points HKEY_LOCAL_MACHINE at a fresh file for the life of the object.
