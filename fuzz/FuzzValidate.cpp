@@ -1,8 +1,8 @@
 // Any text through the parser and the validator together, in the plain, filter and
 // inter-application modes: findings or failure items, never a crash, a hang or a leak. Within a
 // mode, validating the same text again and through ValidateEx gives the same findings, and
-// ValidateEx's result agrees with them. Needs the parser library and the sample referential of
-// the build; without them it exits with status 77. The unit tests replay fuzz/corpus/validate
+// ValidateEx's result agrees with them. Needs the parser library and the sample referential and
+// engine database of the build; without them it exits with status 77. The unit tests replay fuzz/corpus/validate
 // through this same entry point.
 #include <dlfcn.h>
 #include <edicom/EdiComCpp.h>
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "Platform.h"
+#include "ecDataBase.h"
 #include "ecValidator.h"
 
 namespace {
@@ -69,6 +70,13 @@ bool ValidateFuzzSetUp(std::string& why) {
   }
   auto ref = std::make_unique<ruvala::TTelebib>();
   ref->SetAccessDbName(path);
+  // Inter-application mode runs the sample engine database's control tables and their scripts.
+  const char* engineDb = EDI_BINARY_DIR "/data/Ruvala.db";
+  if (!common::FileExists(engineDb)) {
+    why = std::string("no sample engine database ") + engineDb;
+    return false;
+  }
+  if (ruvala::Relations().DbName().empty()) ruvala::Relations().SetDbName(engineDb);
   gRef = std::move(ref);
   return true;
 }
