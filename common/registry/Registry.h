@@ -69,7 +69,7 @@ std::string HiveFileName(TRootKey root);
 // Root names as written in .reg files.
 const char* RootKeyName(TRootKey root);
 
-// Delphi-style access to one open key at a time.
+// Access to one open key at a time, as the engine and the programs use it.
 class TRegistry {
  public:
   explicit TRegistry(TRootKey root = HKEY_CURRENT_USER) : RootKey(root) {}
