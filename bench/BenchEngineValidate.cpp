@@ -7,7 +7,6 @@
 // then messages/s with inter-application on (the sample engine database's control tables) and
 // the cost of one typical condition script run.
 // Usage: bench_validate [VALIDATIONS]
-#include <dlfcn.h>
 #include <edicom/EdiComCpp.h>
 #include <kalvix/Kalvix.h>
 #include <ruvala/Ruvala.h>
@@ -20,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Platform.h"
 #include "Registry.h"
 #include "ecScript.h"
@@ -27,29 +27,14 @@
 #include "ecValidator.h"
 
 using namespace edicom;
+using bench::ResidentKb;
 using Clock = std::chrono::steady_clock;
-
-static long ResidentKb() {
-  std::ifstream in("/proc/self/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return -1;
-}
-
-static bool Register(const std::string& lib) {
-  void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-  auto reg = h ? reinterpret_cast<HRESULT (*)()>(dlsym(h, "DllRegisterServer")) : nullptr;
-  return reg && SUCCEEDED(reg());
-}
 
 int main(int argc, char** argv) {
   long total = argc > 1 ? std::atol(argv[1]) : 100000;
   std::string tmp = common::TempFolder() + "bench-validate";
-  std::string dir = common::TempFolder() + "bench-referential-large";
-  if (!common::FileExists(dir + "/referential.db")) {
-    std::string cmd = "python3 " EDI_SHARED_DIR "/referential/make_sample.py --size large --quiet --out-dir " + dir;
-    if (std::system(cmd.c_str()) != 0) return 2;
-  }
+  std::string dir = bench::LargeSampleDir();
+  if (dir.empty()) return 2;
   // The engine database lies beside the referential under the name the engine looks for.
   if (!common::FileExists(dir + "/Ruvala.db") &&
       std::system(("cp " + dir + "/engine.db " + dir + "/Ruvala.db").c_str()) != 0)
@@ -63,7 +48,7 @@ int main(int argc, char** argv) {
     reg.WriteString("Referential", dir + "/referential.db");
   }
   std::string libDir = common::ExtractFilePath(common::ProgramFileName()) + "../lib/";
-  if (!Register(libDir + "libkalvix.so") || !Register(libDir + "libruvala.so")) {
+  if (!bench::RegisterServer(libDir + "libkalvix.so") || !bench::RegisterServer(libDir + "libruvala.so")) {
     std::fprintf(stderr, "cannot register the components in %s\n", libDir.c_str());
     return 2;
   }

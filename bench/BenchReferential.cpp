@@ -8,18 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Platform.h"
 #include "ecTelebib.h"
 
 using namespace ruvala;
+using bench::ResidentKb;
 using Clock = std::chrono::steady_clock;
-
-static long ResidentKb() {
-  std::ifstream in("/proc/self/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return -1;
-}
 
 static volatile long gSink = 0;
 
@@ -127,12 +122,8 @@ static void Run(const std::string& path) {
 int main(int argc, char** argv) {
   std::vector<std::string> files(argv + 1, argv + argc);
   if (files.empty()) {
-    std::string dir = common::TempFolder() + "bench-referential-large";
-    std::string cmd = "python3 " EDI_SHARED_DIR "/referential/make_sample.py --size large --quiet --out-dir " + dir;
-    if (std::system(cmd.c_str()) != 0) {
-      std::fprintf(stderr, "cannot build the large sample (%s)\n", cmd.c_str());
-      return 2;
-    }
+    std::string dir = bench::LargeSampleDir();
+    if (dir.empty()) return 2;
     files.push_back(dir + "/referential.db");
     files.push_back(EDI_SHARED_DIR "/fixtures/access/referential.mdb");  // small: the Access reader
   }

@@ -33,4 +33,10 @@ class TString {
   static std::string RemoveTrailing(std::string_view Str, std::string_view Chars);
 };
 
+/// Equal but for the case of ASCII letters: how names of registry values, tables, columns and
+/// script variables compare.
+bool SameText(std::string_view a, std::string_view b);
+/// Without the blanks and control characters at either end.
+std::string Trim(std::string_view s);
+
 }  // namespace common

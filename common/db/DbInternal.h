@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ClassUtils.h"
 #include "db/DbAccess.h"
 
 namespace common::db::detail {
@@ -25,7 +26,7 @@ std::vector<TConnEntry> ParseConnectionText(const std::string& text);
 std::string ConnValue(const std::vector<TConnEntry>& entries, std::string_view key);
 bool HasConnKey(const std::vector<TConnEntry>& entries, std::string_view key);
 
-bool SameText(std::string_view a, std::string_view b);
+using common::SameText;
 // Replaces every occurrence of `secret` (when not empty) by "***".
 std::string HideSecret(std::string text, const std::string& secret);
 

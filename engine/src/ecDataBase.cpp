@@ -2,6 +2,7 @@
 
 #include <edicom/EdiComCpp.h>
 
+#include "ClassUtils.h"
 #include "Format.h"
 #include "Platform.h"
 #include "Registry.h"
@@ -12,23 +13,11 @@
 namespace ruvala {
 
 using common::Fmt;
+using common::SameText;
+using common::Trim;
 using edicom::ComPtr;
 using kalvix::IEdiMessage;
 using kalvix::IEdiSegment;
-
-static std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
-
-static bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
 
 static TSgmt Sgmt(IEdiSegment* s) { return TSgmt(ComPtr<IEdiSegment>(s)); }
 
@@ -88,8 +77,6 @@ void TControlItem::RunValidate(const std::string& x912) {
   std::vector<IEdiSegment*> mine;
   for (const auto& s : FSegments)
     if (GetDataUnitNo(s.Get()) == unit) mine.push_back(s.Get());
-  std::string missing = (FErrorMessage.empty() ? std::string("Missing mandatory segment") : FErrorMessage) +
-                        Fmt(" (unit \"%s\")", x912);
 
   if (mandatory && !mine.empty()) {
     for (IEdiSegment* s : mine) {
@@ -100,6 +87,8 @@ void TControlItem::RunValidate(const std::string& x912) {
         CheckCondition(s, value);
     }
   } else if (mandatory) {
+    std::string missing = (FErrorMessage.empty() ? std::string("Missing mandatory segment") : FErrorMessage) +
+                          Fmt(" (unit \"%s\")", x912);
     if (FLevel == 1) {
       Report(-1, ErrorCode("E0008", missing));
     } else {
@@ -196,45 +185,36 @@ std::unique_ptr<TControlTable> TControlTable::Clone() const {
 }
 
 void TControlTable::MatchSegment(IEdiSegment* sgmt, const std::string& sgmtKey, const TTabOleVariant& parents) {
-  MatchSegment(sgmt, sgmtKey, parents, Sgmt(sgmt).Level(), nullptr);
+  TraceInfo(this, "MatchSegment(%s)", sgmtKey);
+  int level = Sgmt(sgmt).Level();
+  // Tag and qualifier of the segment and its ancestors, as the walk would have them.
+  std::vector<TKeyPiece> pieces(kMaxLevel + 1);
+  for (int l = 2; l <= level && l <= kMaxLevel; ++l)
+    if (IEdiSegment* s = l == level ? sgmt : parents[static_cast<std::size_t>(l)].Get()) {
+      TSgmt sg = Sgmt(s);
+      pieces[static_cast<std::size_t>(l)] = {sg.Tag(), sg.Qualifier()};
+    }
+  Match(sgmt, parents, level, pieces);
 }
 
-void TControlTable::MatchSegment(IEdiSegment* sgmt, const std::string& sgmtKey, const TTabOleVariant& parents,
-                                 int level, const std::vector<TKeyPiece>* pieces) {
-  TraceInfo(this, "MatchSegment(%s)", sgmtKey);
+void TControlTable::MatchSegment(IEdiSegment* sgmt, const TTabOleVariant& parents, int level,
+                                 const std::vector<TKeyPiece>& pieces) {
+  // The key is built only for the trace line.
+  if (common::TTrace* t = common::Trace(); t && t->Wants(common::ttInformation))
+    TraceInfo(this, "MatchSegment(%s)", MakeSegmentKey(level, pieces[static_cast<std::size_t>(level)].Tag, pieces));
+  Match(sgmt, parents, level, pieces);
+}
+
+void TControlTable::Match(IEdiSegment* sgmt, const TTabOleVariant& parents, int level,
+                          const std::vector<TKeyPiece>& pieces) {
   int n = level - 1;
   if (n < 0 || n > 4) return;  // no rule has more than four path levels
-
-  // Tag and qualifier of the path levels 1..n, read once and only when a rule needs them.
-  struct TPiece {
-    bool Read = false;
-    std::string Tag, Qual;
-  };
-  std::array<TPiece, 5> path;
-  auto piece = [&](int i) -> const TPiece& {
-    TPiece& p = path[static_cast<std::size_t>(i)];
-    if (!p.Read && pieces && static_cast<std::size_t>(i + 1) < pieces->size()) {
-      const TKeyPiece& known = (*pieces)[static_cast<std::size_t>(i + 1)];
-      p.Tag = known.Tag;
-      p.Qual = known.Qualifier;
-      p.Read = true;
-    }
-    if (!p.Read) {
-      IEdiSegment* s = i == n ? sgmt : parents[static_cast<std::size_t>(i + 1)].Get();
-      if (s) {
-        TSgmt sg = Sgmt(s);
-        p.Tag = sg.Tag();
-        p.Qual = sg.Qualifier();
-      }
-      p.Read = true;
-    }
-    return p;
-  };
+  // Path level i is tree level i + 1.
   auto pathHolds = [&](const TControlItem& item, int last) {
     for (int i = 1; i <= last; ++i) {
       const TKeyItem& k = item.FKey[static_cast<std::size_t>(i)];
-      const TPiece& p = piece(i);
-      if (p.Tag != k.Tag || (!k.Qual.empty() && p.Qual != k.Qual)) return false;
+      const TKeyPiece& p = pieces[static_cast<std::size_t>(i + 1)];
+      if (p.Tag != k.Tag || (!k.Qual.empty() && p.Qualifier != k.Qual)) return false;
     }
     return true;
   };

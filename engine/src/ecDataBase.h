@@ -80,10 +80,10 @@ class TControlTable {
   // Offers one segment of the walk (never a "[DATA]" one) to every rule. `parents` is the
   // validator's parent array, indexed by tree level.
   void MatchSegment(kalvix::IEdiSegment* sgmt, const std::string& sgmtKey, const TTabOleVariant& parents);
-  // The same, with the segment's level and the tag and qualifier of every parent level already
-  // known (indexed by tree level), as the validator's walk has them.
-  void MatchSegment(kalvix::IEdiSegment* sgmt, const std::string& sgmtKey, const TTabOleVariant& parents, int level,
-                    const std::vector<TKeyPiece>* pieces);
+  // The same, with the segment's level and the tag and qualifier of the segment and each
+  // ancestor (indexed by tree level) already known, as the validator's walk has them.
+  void MatchSegment(kalvix::IEdiSegment* sgmt, const TTabOleVariant& parents, int level,
+                    const std::vector<TKeyPiece>& pieces);
   void Validate(TValidator& validator, kalvix::IEdiMessage* edi, TEdiErrorList& errors, TEdiWarningList& warnings,
                 const std::string& x912);
 
@@ -92,6 +92,8 @@ class TControlTable {
   TControlItem& GetItems(int index) const { return *FItems.at(static_cast<std::size_t>(index)); }
 
  private:
+  void Match(kalvix::IEdiSegment* sgmt, const TTabOleVariant& parents, int level, const std::vector<TKeyPiece>& pieces);
+
   std::string FName;
   std::vector<std::unique_ptr<TControlItem>> FItems;
 };

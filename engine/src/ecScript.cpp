@@ -3,6 +3,7 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "ClassUtils.h"
 #include "Format.h"
 #include "ecTypes.h"
 #include "ecValidator.h"
@@ -10,16 +11,10 @@
 namespace ruvala {
 
 using common::Fmt;
+using common::SameText;
 using edicom::ComPtr;
 using kalvix::IEdiSegment;
 using script::TValue;
-
-static bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
 
 // --- TVariantMap ------------------------------------------------------------------------------
 

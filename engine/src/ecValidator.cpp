@@ -245,6 +245,8 @@ void TValidator::ValidateSegments() {
   // read once, as the walk meets them, instead of once per key.
   const bool matching = FInterApp && FControlTable != nullptr;
   if (matching) FPieces.assign(kMaxLevel + 1, TKeyPiece{});
+  // Unit number of the latest header; recomputed when a header appends to the X912 list, which
+  // only grows during a walk.
   std::size_t unitsSeen = 0;
   std::int32_t unitNo = 0;
   FSgmtNo = 0;
@@ -275,7 +277,7 @@ void TValidator::ValidateSegments() {
             unitNo = FX912.empty() ? 0 : static_cast<std::int32_t>(StrToInt(FX912.back()));
           }
           sg.SetData(DataWithUnitNo(data, unitNo));
-          FControlTable->MatchSegment(s.Get(), MakeSegmentKey(level, tag, FPieces), FParents, level, &FPieces);
+          FControlTable->MatchSegment(s.Get(), FParents, level, FPieces);
         }
         if (raised) std::rethrow_exception(raised);
       }

@@ -22,8 +22,6 @@ namespace {
 std::vector<std::string> gBoxes;
 void KeepBox(const char* text, void*) { gBoxes.emplace_back(text); }
 
-std::string Str(BSTR s) { return s ? Utf16ToUtf8(std::u16string_view(s, SysStringLen(s))) : ""; }
-
 struct Item {
   int no;
   std::string key, code, message;
@@ -112,12 +110,10 @@ TEST(DocumentFailureTest, MissingConfigurationParserAndFile) {
   SetReferential("/nonexistent/referential.db");
   ClearErrorInfo();
   EXPECT_EQ(doc->Validate(text.Get(), &valid), E_UNEXPECTED);
-  BSTR why = nullptr, from = nullptr;
-  ASSERT_EQ(GetErrorInfoText(&why, &from), S_OK);
-  EXPECT_EQ(Str(from), "Verimek.EdiDocument");
-  EXPECT_EQ(Str(why), "DB Not found (/nonexistent/Ruvala.mdb)");
-  SysFreeString(why);
-  SysFreeString(from);
+  std::string description, source;
+  ASSERT_TRUE(TakeErrorInfo(description, source));
+  EXPECT_EQ(source, "Verimek.EdiDocument");
+  EXPECT_EQ(description, "DB Not found (/nonexistent/Ruvala.mdb)");
   std::string brokenDir = common::TempFolder() + "document-failure-" + std::to_string(::getpid()) + "/";
   ASSERT_TRUE(common::ForceDirectories(brokenDir));
   {
@@ -128,12 +124,9 @@ TEST(DocumentFailureTest, MissingConfigurationParserAndFile) {
   SetReferential(brokenDir + "referential.db");
   ClearErrorInfo();
   EXPECT_EQ(doc->Validate(text.Get(), &valid), E_UNEXPECTED);
-  BSTR description = nullptr, source = nullptr;
-  ASSERT_EQ(GetErrorInfoText(&description, &source), S_OK);
-  EXPECT_EQ(Str(source), "Verimek.EdiDocument");
-  EXPECT_EQ(Str(description).rfind("Open DB \"" + brokenDir + "referential.db\" failed (", 0), 0u) << Str(description);
-  SysFreeString(description);
-  SysFreeString(source);
+  ASSERT_TRUE(TakeErrorInfo(description, source));
+  EXPECT_EQ(source, "Verimek.EdiDocument");
+  EXPECT_EQ(description.rfind("Open DB \"" + brokenDir + "referential.db\" failed (", 0), 0u) << description;
   EXPECT_EQ(Errors(doc.Get()).size(), 5u);
   BStr version;
   EXPECT_EQ(doc->get_ReferentialVersion(version.Put()), E_UNEXPECTED);

@@ -168,12 +168,10 @@ TEST_F(DocumentTest, BlankMessageAndIndexFailures) {
   ComPtr<IEdiError> none;
   ClearErrorInfo();
   EXPECT_EQ(doc->get_Errors(1, none.Put()), E_UNEXPECTED);
-  BSTR d = nullptr, s = nullptr;
-  ASSERT_EQ(GetErrorInfoText(&d, &s), S_OK);
-  EXPECT_EQ(Str(s), "Verimek.EdiDocument");
-  EXPECT_EQ(Str(d), "List index out of bounds (1)");
-  SysFreeString(d);
-  SysFreeString(s);
+  std::string description, source;
+  ASSERT_TRUE(TakeErrorInfo(description, source));
+  EXPECT_EQ(source, "Verimek.EdiDocument");
+  EXPECT_EQ(description, "List index out of bounds (1)");
   ComPtr<IEdiWarning> w;
   EXPECT_EQ(doc->get_Warnings(0, w.Put()), E_UNEXPECTED);
   EXCEPINFO info{};

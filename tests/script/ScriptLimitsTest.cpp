@@ -2,13 +2,8 @@
 // the fuzzer kept, replayed through its own entry point.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
+#include "../common/FuzzCorpus.h"
 #include "ScriptTestSupport.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace ruvala::script {
 namespace {
@@ -85,20 +80,7 @@ TEST(ScriptLimitTest, TextsAndArraysCannotFillMemory) {
 
 // Every input the fuzzer ever kept under fuzz/corpus/script, through the fuzzer's own entry
 // point, which checks that a run from the cache repeats the first run exactly.
-TEST(ScriptFuzzCorpusTest, ReplaysTheKeptInputs) {
-  const std::filesystem::path dir = std::filesystem::path(EDI_SOURCE_DIR) / "fuzz" / "corpus" / "script";
-  ASSERT_TRUE(std::filesystem::is_directory(dir)) << dir;
-  int replayed = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (!entry.is_regular_file()) continue;
-    SCOPED_TRACE(entry.path().filename().string());
-    std::ifstream in(entry.path(), std::ios::binary);
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()), 0);
-    ++replayed;
-  }
-  EXPECT_GT(replayed, 0);
-}
+TEST(ScriptFuzzCorpusTest, ReplaysTheKeptInputs) { EXPECT_GT(fuzzcorpus::Replay("script"), 0); }
 
 }  // namespace
 }  // namespace ruvala::script

@@ -225,14 +225,24 @@ inline bool GuidFromString(std::string_view text, GUID& out) {
   return SUCCEEDED(CLSIDFromString(w.c_str(), &out));
 }
 
-// Error information left by the last failing call on this thread, as UTF-8 (description).
-inline std::string TakeErrorDescription() {
+// Error information left by the last failing call on this thread, as UTF-8; false when there
+// is none.
+inline bool TakeErrorInfo(std::string& description, std::string& source) {
   BSTR d = nullptr, s = nullptr;
-  std::string out;
-  if (GetErrorInfoText(&d, &s) == S_OK) out = Utf16ToUtf8(d ? std::u16string_view(d, SysStringLen(d)) : u"");
+  bool found = GetErrorInfoText(&d, &s) == S_OK;
+  auto text = [](BSTR b) { return Utf16ToUtf8(b ? std::u16string_view(b, SysStringLen(b)) : u""); };
+  description = found ? text(d) : std::string();
+  source = found ? text(s) : std::string();
   SysFreeString(d);
   SysFreeString(s);
-  return out;
+  return found;
+}
+
+// The description alone.
+inline std::string TakeErrorDescription() {
+  std::string description, source;
+  TakeErrorInfo(description, source);
+  return description;
 }
 
 // Creates an object by class identity and asks for interface T.
