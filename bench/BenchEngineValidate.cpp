@@ -35,10 +35,6 @@ int main(int argc, char** argv) {
   std::string tmp = common::TempFolder() + "bench-validate";
   std::string dir = bench::LargeSampleDir();
   if (dir.empty()) return 2;
-  // The engine database lies beside the referential under the name the engine looks for.
-  if (!common::FileExists(dir + "/Ruvala.db") &&
-      std::system(("cp " + dir + "/engine.db " + dir + "/Ruvala.db").c_str()) != 0)
-    return 2;
   ::setenv("TARNHOLT_MACHINE_HIVE", (tmp + "-machine.reg").c_str(), 1);
   ::setenv("TARNHOLT_USER_HIVE", (tmp + "-user.reg").c_str(), 1);
   std::remove((tmp + "-machine.reg").c_str());

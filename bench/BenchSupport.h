@@ -30,13 +30,20 @@ inline bool RegisterServer(const std::string& lib) {
 }
 
 // Folder of the large sample (referential.db, engine.db), written by make_sample.py into the
-// temporary folder on first use; empty when it cannot be built.
+// temporary folder on first use, with the engine database also under the name the engine looks
+// for beside the referential (Ruvala.db); empty when it cannot be built.
 inline std::string LargeSampleDir() {
   std::string dir = common::TempFolder() + "bench-referential-large";
-  if (common::FileExists(dir + "/referential.db") && common::FileExists(dir + "/engine.db")) return dir;
-  std::string cmd = "python3 " EDI_SHARED_DIR "/referential/make_sample.py --size large --quiet --out-dir " + dir;
-  if (std::system(cmd.c_str()) != 0) {
-    std::fprintf(stderr, "cannot build the large sample (%s)\n", cmd.c_str());
+  if (!common::FileExists(dir + "/referential.db") || !common::FileExists(dir + "/engine.db")) {
+    std::string cmd = "python3 " EDI_SHARED_DIR "/referential/make_sample.py --size large --quiet --out-dir " + dir;
+    if (std::system(cmd.c_str()) != 0) {
+      std::fprintf(stderr, "cannot build the large sample (%s)\n", cmd.c_str());
+      return {};
+    }
+  }
+  if (!common::FileExists(dir + "/Ruvala.db") &&
+      std::system(("cp '" + dir + "/engine.db' '" + dir + "/Ruvala.db'").c_str()) != 0) {
+    std::fprintf(stderr, "cannot copy the engine database in %s\n", dir.c_str());
     return {};
   }
   return dir;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Format.h"
 #include "Platform.h"
 #include "SysSqlite.h"
@@ -134,13 +135,9 @@ int main(int argc, char** argv) {
   }
   const std::string bin = common::ExtractFilePath(common::ProgramFileName());
   const std::string cli = bin + "verimek-cli";
-  const std::string refDir = common::TempFolder() + "bench-validate-referential";
+  const std::string refDir = bench::LargeSampleDir();
+  if (refDir.empty()) return 2;
   const std::string referential = refDir + "/referential.db";
-  if (!common::FileExists(referential) &&
-      !Run("python3 '" EDI_SHARED_DIR "/referential/make_sample.py' --size large --quiet --out-dir '" + refDir + "'")) {
-    std::fprintf(stderr, "bench: cannot build the large sample referential in %s\n", refDir.c_str());
-    return 2;
-  }
   std::string work = common::TempFolder() + "bench-validate-XXXXXX";
   if (!mkdtemp(work.data())) return 2;
   // Temporary hives, inherited by every verimek-cli started below.
