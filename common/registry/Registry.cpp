@@ -11,6 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <sstream>
 
 namespace common {
@@ -112,10 +115,26 @@ static std::string Quote(const std::string& s) {
 }
 
 TRegKeyData* THive::FindKey(const std::string& path) {
+  auto it = FIndex.find(Lower(NormalizePath(path)));
+  return it == FIndex.end() ? nullptr : &FKeys[it->second];
+}
+
+bool THive::HasKeyOrChildren(const std::string& path) const {
   std::string n = Lower(NormalizePath(path));
-  for (auto& k : FKeys)
-    if (Lower(k.Path) == n) return &k;
-  return nullptr;
+  return FIndex.count(n) != 0 || FAncestors.count(n) != 0;
+}
+
+void THive::IndexKey(std::size_t at) {
+  std::string l = Lower(FKeys[at].Path);
+  for (std::size_t slash = l.find('\\'); slash != std::string::npos; slash = l.find('\\', slash + 1))
+    FAncestors.insert(l.substr(0, slash));
+  FIndex.emplace(std::move(l), at);
+}
+
+void THive::Reindex() {
+  FIndex.clear();
+  FAncestors.clear();
+  for (std::size_t i = 0; i < FKeys.size(); ++i) IndexKey(i);
 }
 
 const TRegKeyData* THive::FindKey(const std::string& path) const {
@@ -127,6 +146,7 @@ TRegKeyData& THive::CreateKey(const std::string& path) {
   // Parents exist implicitly; only the key itself gets a section.
   if (TRegKeyData* k = FindKey(n)) return *k;
   FKeys.push_back(TRegKeyData{n, {}});
+  IndexKey(FKeys.size() - 1);
   return FKeys.back();
 }
 
@@ -140,7 +160,9 @@ bool THive::DeleteKeyTree(const std::string& path) {
                                                  l[n.size()] == '\\');
                              }),
               FKeys.end());
-  return FKeys.size() != before;
+  if (FKeys.size() == before) return false;
+  Reindex();
+  return true;
 }
 
 std::vector<std::string> THive::SubKeyNames(const std::string& path) const {
@@ -286,6 +308,7 @@ void THive::Parse(const std::string& raw) {
 
 void THive::Load() {
   FKeys.clear();
+  Reindex();
   std::ifstream in(FFileName, std::ios::binary);
   if (!in) return;
   std::stringstream ss;
@@ -418,20 +441,44 @@ std::pair<std::string, std::string> TRegistry::WriteLocation(const std::string& 
   return locs[0];
 }
 
-static bool HiveHasKeyOrChildren(const THive& h, const std::string& path) {
-  if (h.FindKey(path)) return true;
-  std::string l = Lower(NormalizePath(path)) + "\\";
-  for (const auto& k : h.Keys())
-    if (Lower(k.Path).compare(0, l.size(), l) == 0) return true;
-  return false;
+// Readers share one parsed copy of each hive file per process, parsed again only when the
+// file is another one or has changed: every save renames a new file into place, so its inode
+// changes even within one tick of the clock. Object creation reads the registry for every
+// object, and a hive holds the registration of every class.
+static std::shared_ptr<const THive> ReadHive(const std::string& file) {
+  struct TCached {
+    struct stat Stat {};
+    bool Exists = false;
+    std::shared_ptr<const THive> Hive;
+  };
+  static std::mutex mutex;
+  static std::unordered_map<std::string, TCached> cache;
+  struct stat st {};
+  const bool exists = ::stat(file.c_str(), &st) == 0;
+  auto same = [&](const TCached& c) {
+    if (c.Exists != exists) return false;
+    if (!exists) return true;
+    return c.Stat.st_dev == st.st_dev && c.Stat.st_ino == st.st_ino && c.Stat.st_size == st.st_size &&
+           c.Stat.st_mtim.tv_sec == st.st_mtim.tv_sec && c.Stat.st_mtim.tv_nsec == st.st_mtim.tv_nsec;
+  };
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = cache.find(file);
+    if (it != cache.end() && same(it->second)) return it->second.Hive;
+  }
+  auto hive = std::make_shared<THive>(file);
+  hive->Load();
+  std::lock_guard<std::mutex> lock(mutex);
+  TCached& c = cache[file];
+  c.Stat = st;
+  c.Exists = exists;
+  c.Hive = hive;
+  return hive;
 }
 
 bool TRegistry::KeyExists(const std::string& key) const {
-  for (auto& [file, path] : Locations(key)) {
-    THive h(file);
-    h.Load();
-    if (HiveHasKeyOrChildren(h, path)) return true;
-  }
+  for (auto& [file, path] : Locations(key))
+    if (ReadHive(file)->HasKeyOrChildren(path)) return true;
   return false;
 }
 
@@ -443,12 +490,11 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   auto locs = Locations(rel);
   // Later locations have lower priority: merge values that the earlier ones lack.
   for (auto& [file, path] : locs) {
-    THive h(file);
-    h.Load();
-    if (!HiveHasKeyOrChildren(h, path)) continue;
+    std::shared_ptr<const THive> h = ReadHive(file);
+    if (!h->HasKeyOrChildren(path)) continue;
     if (!found) merged.Path = path;
     found = true;
-    if (const TRegKeyData* k = h.FindKey(path))
+    if (const TRegKeyData* k = h->FindKey(path))
       for (const auto& v : k->Values) {
         bool have = false;
         for (const auto& m : merged.Values) have = have || EqualsNoCase(m.Name, v.Name);
@@ -612,9 +658,7 @@ std::vector<std::string> TRegistry::GetKeyNames() const {
   std::vector<std::string> out;
   if (!FOpen) return out;
   for (auto& [file, path] : Locations(FCurrentPath)) {
-    THive h(file);
-    h.Load();
-    for (const auto& n : h.SubKeyNames(path)) {
+    for (const auto& n : ReadHive(file)->SubKeyNames(path)) {
       bool seen = false;
       for (const auto& o : out) seen = seen || EqualsNoCase(o, n);
       if (!seen) out.push_back(n);

@@ -13,6 +13,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace common {
@@ -52,6 +54,8 @@ class THive {
 
   TRegKeyData* FindKey(const std::string& path);
   const TRegKeyData* FindKey(const std::string& path) const;
+  // True when the key has a section or lies above one.
+  bool HasKeyOrChildren(const std::string& path) const;
   TRegKeyData& CreateKey(const std::string& path);
   // Removes the key and all keys below it; true when something was removed.
   bool DeleteKeyTree(const std::string& path);
@@ -60,8 +64,14 @@ class THive {
   const std::vector<TRegKeyData>& Keys() const { return FKeys; }
 
  private:
+  void Reindex();
+  void IndexKey(std::size_t at);
+
   std::string FFileName;
   std::vector<TRegKeyData> FKeys;
+  // Lower-case paths: of every key (to its position), and of every key's ancestors.
+  std::unordered_map<std::string, std::size_t> FIndex;
+  std::unordered_set<std::string> FAncestors;
 };
 
 // File of the hive that holds a root: HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER.

@@ -125,6 +125,38 @@ TEST(RegistryTest, ClassesRootReadsUserOverMachine) {
   EXPECT_EQ(cr.ReadString(""), "{only}");
 }
 
+// Reads keep a parsed copy of each hive; every change to the file, whoever makes it, must show.
+TEST(RegistryTest, ReadsSeeEveryChangeOfTheHiveFile) {
+  TempHives hives;
+  TRegistry reg(HKEY_LOCAL_MACHINE);
+  EXPECT_FALSE(reg.KeyExists("Software\\A"));
+  {
+    TRegistry w(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(w.OpenKey("Software\\A\\B", true));
+    w.WriteString("V", "1");
+  }
+  EXPECT_TRUE(reg.KeyExists("software\\a"));  // a parent without a section of its own
+  ASSERT_TRUE(reg.OpenKeyReadOnly("Software\\A\\B"));
+  EXPECT_EQ(reg.ReadString("V"), "1");
+
+  // Edited in place by hand: same file, same size, another value.
+  std::string text = ReadFile(hives.Machine());
+  std::size_t at = text.find("\"V\"=\"1\"");
+  ASSERT_NE(at, std::string::npos);
+  text[at + 5] = '2';
+  WriteFile(hives.Machine(), text);
+  ASSERT_TRUE(reg.OpenKeyReadOnly("Software\\A\\B"));
+  EXPECT_EQ(reg.ReadString("V"), "2");
+
+  TRegistry d(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(d.DeleteKey("Software\\A"));
+  EXPECT_FALSE(reg.OpenKeyReadOnly("Software\\A\\B"));
+  EXPECT_FALSE(reg.KeyExists("Software\\A"));
+
+  std::remove(hives.Machine().c_str());
+  EXPECT_FALSE(reg.KeyExists("Software"));
+}
+
 TEST(RegistryTest, TwoProcessesWritingTheSameHiveLoseNothing) {
   TempHives hives;
   constexpr int kPerProcess = 40;
