@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "Format.h"
+#include "TextCodec.h"
 #include "ecTrace.h"
 #include "ecValidator.h"
 
@@ -105,13 +106,32 @@ BStr TextToCom(std::string_view utf8) {
   return BStr(std::u16string_view(w));
 }
 
+TSgmt::TSgmt(ComPtr<IEdiSegment> s) : FSeg(std::move(s)) {
+  if (FSeg) FSeg->QueryInterface(kalvix::IID_IEdiSegmentValues, FValues.PutVoid());
+}
+
+std::string TSgmt::Value(const char* member, const std::string& cde, int cdePos, const std::string& de,
+                         int pos) const {
+  const char* p = nullptr;
+  std::int32_t n = 0;
+  EDI_CALL(member, FValues->FindValue(cde.data(), static_cast<std::int32_t>(cde.size()), cdePos, de.data(),
+                                      static_cast<std::int32_t>(de.size()), pos, &p, &n));
+  std::string_view v(p, static_cast<std::size_t>(n));
+  for (char c : v)
+    if (static_cast<unsigned char>(c) >= 0x80) return common::AnsiToUtf8(v);
+  return std::string(v);
+}
+
 std::string TSgmt::Find(const std::string& de, int pos) const {
+  if (FValues) return Value("Find", std::string(), 0, de, pos);
   BStr v;
   EDI_CALL("Find", FSeg->Find(CodeString(de), pos, v.Put()));
   return TextFromCom(v.View());
 }
 
 std::string TSgmt::FindInComponent(const std::string& cde, int cdePos, const std::string& de, int pos) const {
+  // Find and FindInComponent with an empty composite are the same read.
+  if (FValues) return Value("FindInComponent", cde, cde.empty() ? 0 : cdePos, de, pos);
   BStr v;
   EDI_CALL("FindInComponent", FSeg->FindInComponent(CodeString(cde), cdePos, CodeString(de), pos, v.Put()));
   return TextFromCom(v.View());

@@ -21,7 +21,7 @@ class TValidator;
 // throws with the member's name and the parser's reason.
 class TSgmt {
  public:
-  explicit TSgmt(edicom::ComPtr<kalvix::IEdiSegment> s) : FSeg(std::move(s)) {}
+  explicit TSgmt(edicom::ComPtr<kalvix::IEdiSegment> s);
   kalvix::IEdiSegment* Get() const { return FSeg.Get(); }
   std::string Tag() const;
   int Level() const;
@@ -39,7 +39,11 @@ class TSgmt {
   edicom::ComPtr<kalvix::IEdiSegment> FirstChild() const;
 
  private:
+  // Reads values as 8-bit text when the parser offers it: most of a validation is value reads.
+  std::string Value(const char* member, const std::string& cde, int cdePos, const std::string& de, int pos) const;
+
   edicom::ComPtr<kalvix::IEdiSegment> FSeg;
+  edicom::ComPtr<kalvix::IEdiSegmentValues> FValues;
 };
 
 // Component strings and UTF-8 text; plain ASCII, by far the most common, is copied directly

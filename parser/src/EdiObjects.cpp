@@ -346,6 +346,34 @@ HRESULT EdiSegment::FindInComponent(BSTR pCde, std::int32_t cdepos, BSTR pDe, st
   });
 }
 
+HRESULT EdiSegment::QueryInterface(REFIID riid, void** ppv) {
+  if (ppv && riid == IID_IEdiSegmentValues) {
+    *ppv = static_cast<IEdiSegmentValues*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return DispatchObject::QueryInterface(riid, ppv);
+}
+
+HRESULT EdiSegment::FindValue(const char* cde, std::int32_t cdeLength, std::int32_t cdepos, const char* de,
+                              std::int32_t deLength, std::int32_t depos, const char** value, std::int32_t* length) {
+  if (!value || !length || cdeLength < 0 || deLength < 0 || (cdeLength > 0 && !cde) || (deLength > 0 && !de))
+    return E_POINTER;
+  *value = "";
+  *length = 0;
+  SegmentNode* n = Node();
+  if (!n || n->positional) return E_FAIL;
+  // Reads only: nothing here throws.
+  std::string_view v = FAnchor->tree->GetValue(n, std::string_view(cde, static_cast<std::size_t>(cdeLength)),
+                                               cdeLength > 0 ? cdepos : 0,
+                                               std::string_view(de, static_cast<std::size_t>(deLength)), depos);
+  if (!v.empty()) {
+    *value = v.data();
+    *length = static_cast<std::int32_t>(v.size());
+  }
+  return S_OK;
+}
+
 HRESULT EdiSegment::GetNextSgmt(VARIANT* segment) {
   if (!segment) return E_POINTER;
   return WithNode([&](SegmentTree&, SegmentNode* n) { return MakeVariant(FAnchor, n->next, segment); });

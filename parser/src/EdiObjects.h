@@ -63,10 +63,16 @@ class EdiMessage final : public edicom::DispatchObject<EdiMessage, IEdiMessage> 
   TreeAnchor* FAnchor;
 };
 
-class EdiSegment final : public edicom::DispatchObject<EdiSegment, IEdiSegment> {
+class EdiSegment final : public edicom::DispatchObject<EdiSegment, IEdiSegment>, public IEdiSegmentValues {
  public:
   static constexpr IID kInterfaceId = IID_IEdiSegment;
   static const edicom::DispMember* DispTable(std::size_t& count);
+
+  HRESULT QueryInterface(REFIID riid, void** ppv) override;
+  ULONG AddRef() override { return DispatchObject::AddRef(); }
+  ULONG Release() override { return DispatchObject::Release(); }
+  HRESULT FindValue(const char* cde, std::int32_t cdeLength, std::int32_t cdepos, const char* de,
+                    std::int32_t deLength, std::int32_t depos, const char** value, std::int32_t* length) override;
 
   // A handle created through the class identity refers to no node: every member fails.
   EdiSegment() = default;

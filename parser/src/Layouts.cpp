@@ -112,6 +112,7 @@ Layouts::Layouts() {
       bool data = p.back() == '*';
       if (data) p.remove_suffix(1);
       l.keys[l.count] = std::string(p);
+      if (p.size() <= sizeof l.packed[0]) std::memcpy(l.packed[l.count], p.data(), p.size());
       if (data) l.initialFlags |= 1u << l.count;
       if (i + 1 >= parts.size() || parts[i + 1] == "+") l.elementEnd |= 1u << l.count;
       ++l.count;
@@ -225,7 +226,7 @@ int FindKey(const SegmentLayout& layout, std::string_view composite, int composi
             int elementPos) {
   // Keys of the tables are short: longer names can match nothing.
   if (composite.size() > 8 || element.size() > 8) return -1;
-  char buf[48];
+  alignas(8) char buf[48] = {};
   char* p = buf;
   char* end = buf + sizeof buf;
   if (!composite.empty() && compositePos > 0) {
@@ -237,6 +238,13 @@ int FindKey(const SegmentLayout& layout, std::string_view composite, int composi
   p += element.size();
   p = std::to_chars(p, end, elementPos).ptr;
   std::string_view key(buf, static_cast<std::size_t>(p - buf));
+  if (key.size() <= sizeof layout.packed[0]) {
+    std::uint64_t w[2];
+    std::memcpy(w, buf, sizeof w);
+    for (int i = 0; i < layout.count; ++i)
+      if (layout.packed[i][0] == w[0] && layout.packed[i][1] == w[1]) return i;
+    return -1;  // a key of this length is among the packed ones or nowhere
+  }
   for (int i = 0; i < layout.count; ++i)
     if (layout.keys[i] == key) return i;
   return -1;

@@ -26,6 +26,9 @@ struct SegmentLayout {
   std::uint32_t initialFlags = 0;  // bit i: key i carries information
   std::string tag;
   std::string keys[kMaxKeys];
+  // The keys of up to 16 bytes zero-padded, for FindKey: two word compares instead of a
+  // string compare. Longer keys are looked up by their text.
+  std::uint64_t packed[kMaxKeys][2] = {};
 };
 
 // An ordered list of tags (layout indexes); rubrique tags stand for whole blocks.

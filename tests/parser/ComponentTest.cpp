@@ -6,6 +6,7 @@
 
 #include <dlfcn.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -286,6 +287,70 @@ TEST_F(Component, TextCrossesAsUtf16AndLivesInWindows1252) {
   ASSERT_EQ(att->InsertInComponent(BStr("\xE4\xB8\xAD").Get(), BStr("C005").Get(), 1, BStr("X011").Get(), 1), S_OK);
   ASSERT_EQ(att->FindInComponent(BStr("C005").Get(), 1, BStr("X011").Get(), 1, val.Put()), S_OK);
   EXPECT_EQ(val.Utf8(), "?");
+}
+
+// The in-process shortcut reads what Find and FindInComponent read, as 8-bit text, and fails
+// where they fail.
+TEST_F(Component, ValueShortcutReadsWhatThePublishedMembersRead) {
+  const char* texts[] = {kText, "XGH+1+0039+104512+002'XEH+90+1+0201+1++10'ATT+A201+CAF\xC3\x89'XET+90'XGT+1'"};
+  struct Read {
+    int text;
+    const char* tag;
+    const char* cde;
+    int cdePos;
+    const char* de;
+    int dePos;
+    const char* expected;  // as 8-bit text; the published members give it in UTF-16
+  } const reads[] = {
+      {1, "ATT", "C005", 1, "X011", 1, "CAF\xC9"},
+      {0, "RFF", "C070", 1, "X051", 1, "CL-58-2025-1234"},
+      {0, "PTY", "C060", 1, "X044", 1, "CLI1"},
+      {0, "NME", "C040", 1, "X035", 1, "JEAN"},
+      {0, "NME", "C040", 2, "X035", 1, ""},
+      {0, "XEH", "", 0, "X912", 1, "0060"},
+      {0, "XEH", "", 0, "X999", 1, ""},
+      {0, "XEH", "C0123456789", 1, "X912", 1, ""},
+  };
+  auto widened = [](const std::string& latin) {
+    std::u16string w;
+    for (char c : latin) w.push_back(static_cast<unsigned char>(c));  // these values lie in Latin-1
+    return w;
+  };
+  for (const Read& r : reads) {
+    SCOPED_TRACE(std::string(r.tag) + " " + r.cde + " " + r.de);
+    Parse(texts[r.text]);
+    Variant v;
+    ASSERT_EQ(FMsg->FindFirstSgmt(BStr(r.tag).Get(), BStr("").Get(), &v), S_OK);
+    ComPtr<IEdiSegment> s = Seg(v);
+    ASSERT_TRUE(s);
+    ComPtr<IEdiSegmentValues> fast;
+    ASSERT_EQ(s->QueryInterface(IID_IEdiSegmentValues, fast.PutVoid()), S_OK);
+    BStr published;
+    if (*r.cde)
+      ASSERT_EQ(s->FindInComponent(BStr(r.cde).Get(), r.cdePos, BStr(r.de).Get(), r.dePos, published.Put()), S_OK);
+    else
+      ASSERT_EQ(s->Find(BStr(r.de).Get(), r.dePos, published.Put()), S_OK);
+    const char* p = nullptr;
+    std::int32_t n = -1;
+    ASSERT_EQ(fast->FindValue(r.cde, static_cast<std::int32_t>(std::strlen(r.cde)), r.cdePos, r.de,
+                              static_cast<std::int32_t>(std::strlen(r.de)), r.dePos, &p, &n),
+              S_OK);
+    EXPECT_EQ(std::string(p, static_cast<std::size_t>(n)), r.expected);
+    EXPECT_EQ(std::u16string(published.View()), widened(r.expected));
+  }
+  // A replaced tree fails the handle, through either interface.
+  Parse(kText);
+  Variant v;
+  ASSERT_EQ(FMsg->GetFirstSgmt(&v), S_OK);
+  ComPtr<IEdiSegmentValues> fast;
+  ASSERT_EQ(Seg(v)->QueryInterface(IID_IEdiSegmentValues, fast.PutVoid()), S_OK);
+  ComPtr<IEdiSegment> back;
+  ASSERT_EQ(fast->QueryInterface(IID_IEdiSegment, back.PutVoid()), S_OK);
+  Parse(kText);
+  const char* p = nullptr;
+  std::int32_t n = 0;
+  EXPECT_EQ(fast->FindValue("", 0, 0, "X910", 4, 1, &p, &n), E_FAIL);
+  EXPECT_EQ(fast->FindValue("", 0, 0, "X910", 4, 1, nullptr, &n), E_POINTER);
 }
 
 }  // namespace
