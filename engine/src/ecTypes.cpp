@@ -31,7 +31,21 @@ using kalvix::IEdiSegment;
     if (edicom::FAILED(hr_)) SegmentCallFailed(member, hr_); \
   } while (0)
 
+// An 8-bit view of the shortcut as UTF-8.
+static std::string FromAnsi(const char* p, std::int32_t n) {
+  std::string_view v(p, static_cast<std::size_t>(n));
+  for (char c : v)
+    if (static_cast<unsigned char>(c) >= 0x80) return common::AnsiToUtf8(v);
+  return std::string(v);
+}
+
 std::string TSgmt::Tag() const {
+  if (FValues) {
+    const char* p = nullptr;
+    std::int32_t n = 0;
+    EDI_CALL("Tag", FValues->TagValue(&p, &n));
+    return FromAnsi(p, n);
+  }
   BStr s;
   EDI_CALL("Tag", FSeg->get_Tag(s.Put()));
   return TextFromCom(s.View());
@@ -56,6 +70,12 @@ bool TSgmt::Rubrique() const {
 }
 
 std::string TSgmt::Qualifier() const {
+  if (FValues) {
+    const char* p = nullptr;
+    std::int32_t n = 0;
+    EDI_CALL("Qualifier", FValues->QualifierValue(&p, &n));
+    return FromAnsi(p, n);
+  }
   BStr s;
   EDI_CALL("Qualifier", FSeg->get_Qualifier(s.Put()));
   return TextFromCom(s.View());
@@ -116,10 +136,7 @@ std::string TSgmt::Value(const char* member, const std::string& cde, int cdePos,
   std::int32_t n = 0;
   EDI_CALL(member, FValues->FindValue(cde.data(), static_cast<std::int32_t>(cde.size()), cdePos, de.data(),
                                       static_cast<std::int32_t>(de.size()), pos, &p, &n));
-  std::string_view v(p, static_cast<std::size_t>(n));
-  for (char c : v)
-    if (static_cast<unsigned char>(c) >= 0x80) return common::AnsiToUtf8(v);
-  return std::string(v);
+  return FromAnsi(p, n);
 }
 
 std::string TSgmt::Find(const std::string& de, int pos) const {

@@ -70,6 +70,13 @@ std::string InText(BSTR s) {
   return out;
 }
 
+// A view of the tree as a result of the in-process shortcut.
+HRESULT ViewOut(std::string_view v, const char** value, std::int32_t* length) {
+  *value = v.empty() ? "" : v.data();
+  *length = static_cast<std::int32_t>(v.size());
+  return S_OK;
+}
+
 HRESULT Out(std::string_view s, BSTR* out) {
   std::u16string w;
   common::AnsiToUtf16(s.data(), s.size(), w);
@@ -367,11 +374,22 @@ HRESULT EdiSegment::FindValue(const char* cde, std::int32_t cdeLength, std::int3
   std::string_view v = FAnchor->tree->GetValue(n, std::string_view(cde, static_cast<std::size_t>(cdeLength)),
                                                cdeLength > 0 ? cdepos : 0,
                                                std::string_view(de, static_cast<std::size_t>(deLength)), depos);
-  if (!v.empty()) {
-    *value = v.data();
-    *length = static_cast<std::int32_t>(v.size());
-  }
-  return S_OK;
+  return ViewOut(v, value, length);
+}
+
+HRESULT EdiSegment::TagValue(const char** value, std::int32_t* length) {
+  if (!value || !length) return E_POINTER;
+  ViewOut({}, value, length);
+  SegmentNode* n = Node();
+  return n ? ViewOut(FAnchor->tree->Tag(n), value, length) : E_FAIL;
+}
+
+HRESULT EdiSegment::QualifierValue(const char** value, std::int32_t* length) {
+  if (!value || !length) return E_POINTER;
+  ViewOut({}, value, length);
+  SegmentNode* n = Node();
+  if (!n) return E_FAIL;
+  return ViewOut(n->positional ? std::string_view() : FAnchor->tree->Qualifier(n), value, length);
 }
 
 HRESULT EdiSegment::GetNextSgmt(VARIANT* segment) {

@@ -73,6 +73,8 @@ class EdiSegment final : public edicom::DispatchObject<EdiSegment, IEdiSegment>,
   ULONG Release() override { return DispatchObject::Release(); }
   HRESULT FindValue(const char* cde, std::int32_t cdeLength, std::int32_t cdepos, const char* de,
                     std::int32_t deLength, std::int32_t depos, const char** value, std::int32_t* length) override;
+  HRESULT TagValue(const char** value, std::int32_t* length) override;
+  HRESULT QualifierValue(const char** value, std::int32_t* length) override;
 
   // A handle created through the class identity refers to no node: every member fails.
   EdiSegment() = default;

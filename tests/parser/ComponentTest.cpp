@@ -337,6 +337,14 @@ TEST_F(Component, ValueShortcutReadsWhatThePublishedMembersRead) {
               S_OK);
     EXPECT_EQ(std::string(p, static_cast<std::size_t>(n)), r.expected);
     EXPECT_EQ(std::u16string(published.View()), widened(r.expected));
+
+    BStr tag, qualifier;
+    ASSERT_EQ(s->get_Tag(tag.Put()), S_OK);
+    ASSERT_EQ(s->get_Qualifier(qualifier.Put()), S_OK);
+    ASSERT_EQ(fast->TagValue(&p, &n), S_OK);
+    EXPECT_EQ(std::string(p, static_cast<std::size_t>(n)), tag.Utf8());
+    ASSERT_EQ(fast->QualifierValue(&p, &n), S_OK);
+    EXPECT_EQ(std::u16string(qualifier.View()), widened(std::string(p, static_cast<std::size_t>(n))));
   }
   // A replaced tree fails the handle, through either interface.
   Parse(kText);
@@ -350,6 +358,8 @@ TEST_F(Component, ValueShortcutReadsWhatThePublishedMembersRead) {
   const char* p = nullptr;
   std::int32_t n = 0;
   EXPECT_EQ(fast->FindValue("", 0, 0, "X910", 4, 1, &p, &n), E_FAIL);
+  EXPECT_EQ(fast->TagValue(&p, &n), E_FAIL);
+  EXPECT_EQ(fast->QualifierValue(&p, &n), E_FAIL);
   EXPECT_EQ(fast->FindValue("", 0, 0, "X910", 4, 1, nullptr, &n), E_POINTER);
 }
 

@@ -98,6 +98,9 @@ struct IEdiSegmentValues : IUnknown {
   virtual HRESULT FindValue(const char* cde, std::int32_t cdeLength, std::int32_t cdepos, const char* de,
                             std::int32_t deLength, std::int32_t depos, const char** value,
                             std::int32_t* length) = 0;
+  // Tag and Qualifier the same way, as 8-bit text.
+  virtual HRESULT TagValue(const char** value, std::int32_t* length) = 0;
+  virtual HRESULT QualifierValue(const char** value, std::int32_t* length) = 0;
 
  protected:
   ~IEdiSegmentValues() = default;
