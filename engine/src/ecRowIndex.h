@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -111,6 +112,64 @@ class FirstRowIndex {
   };
   std::vector<Slot> FSlots;
   std::size_t FMask = 0;
+};
+
+// Code -> position of the first row loaded with it, for the tables keyed by one code (segments,
+// elements, composites...). Open addressing with the key kept beside its hash: a lookup hashes
+// the code once and compares it with at most a slot or two.
+class TCodeIndex {
+ public:
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+  // Adds code at position unless it is there already (the first row wins).
+  void emplace(const std::string& code, std::size_t position) {
+    if ((FCount + 1) * 2 > FSlots.size()) Grow();
+    const std::uint64_t h = HashFields(code);
+    for (std::size_t s = h & FMask;; s = (s + 1) & FMask) {
+      Slot& slot = FSlots[s];
+      if (slot.Position == npos) {
+        slot = {h, position, code};
+        ++FCount;
+        return;
+      }
+      if (slot.Hash == h && SameBytes(slot.Code, code)) return;
+    }
+  }
+
+  std::size_t Find(std::string_view code) const {
+    if (FSlots.empty()) return npos;
+    const std::uint64_t h = HashFields(code);
+    for (std::size_t s = h & FMask;; s = (s + 1) & FMask) {
+      const Slot& slot = FSlots[s];
+      if (slot.Position == npos) return npos;
+      if (slot.Hash == h && SameBytes(slot.Code, code)) return slot.Position;
+    }
+  }
+
+  void clear() {
+    FSlots.clear();
+    FMask = 0;
+    FCount = 0;
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t Hash = 0;
+    std::size_t Position = npos;
+    std::string Code;
+  };
+  void Grow() {
+    std::vector<Slot> old = std::move(FSlots);
+    FSlots.assign(old.empty() ? 16 : old.size() * 2, Slot{});
+    FMask = FSlots.size() - 1;
+    FCount = 0;
+    for (Slot& o : old)
+      if (o.Position != npos) emplace(o.Code, o.Position);
+  }
+
+  std::vector<Slot> FSlots;
+  std::size_t FMask = 0;
+  std::size_t FCount = 0;
 };
 
 }  // namespace ruvala

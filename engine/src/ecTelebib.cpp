@@ -26,9 +26,9 @@ std::string Upper(std::string_view s) {
 }
 
 template <class T>
-const T* At(const std::vector<T>& rows, const std::unordered_map<std::string, std::size_t>& idx, const std::string& key) {
-  auto it = idx.find(key);
-  return it == idx.end() ? nullptr : &rows[it->second];
+const T* At(const std::vector<T>& rows, const TCodeIndex& idx, const std::string& key) {
+  std::size_t at = idx.Find(key);
+  return at == TCodeIndex::npos ? nullptr : &rows[at];
 }
 
 // Field-by-field equality of two keys (tuples of texts).
@@ -530,9 +530,9 @@ bool TTelebib::VersionHasChanged() {
 
 TSegment& TTelebib::GetSegment(const std::string& tag) const {
   TraceInfo(this, "GetSegment(%s)", tag);
-  auto it = FSegmentIdx.find(tag);
-  if (it == FSegmentIdx.end()) throw std::runtime_error(Fmt("Segment \"%s\" not found", tag));
-  return *FSegments[it->second];
+  std::size_t at = FSegmentIdx.Find(tag);
+  if (at == TCodeIndex::npos) throw std::runtime_error(Fmt("Segment \"%s\" not found", tag));
+  return *FSegments[at];
 }
 
 const TDeItem& TTelebib::GetDe(const std::string& de) const {

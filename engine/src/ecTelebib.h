@@ -264,7 +264,7 @@ class TTelebib {
   std::vector<std::string> FOca;
 
   // Indexes: key -> position of the first matching row in load order.
-  using TIndex = std::unordered_map<std::string, std::size_t>;
+  using TIndex = TCodeIndex;
   TIndex FSegmentIdx, FDeIdx, FCdeIdx, FGuaranteeIdx, FTypePoliceIdx, FRiskObjectIdx, FCodeIndexIdx;
   // Lookups over several fields, hashed from the arguments without building a key.
   FirstRowIndex FValeurIdx, FValeurSpecIdx, FDeQualifiantIdx, FPostalIdx, FFormulaIdx, FProductIdx, FCodeSpecIdx,

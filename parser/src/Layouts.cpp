@@ -222,6 +222,15 @@ const ContentModel* Layouts::Rubrique(int layoutIndex) const {
   return r < 0 ? nullptr : &FRubriques[r];
 }
 
+// Positions are one digit nearly always.
+static char* PutPosition(char* p, char* end, int position) {
+  if (position >= 0 && position <= 9) {
+    *p = static_cast<char>('0' + position);
+    return p + 1;
+  }
+  return std::to_chars(p, end, position).ptr;
+}
+
 int FindKey(const SegmentLayout& layout, std::string_view composite, int compositePos, std::string_view element,
             int elementPos) {
   // Keys of the tables are short: longer names can match nothing.
@@ -232,11 +241,11 @@ int FindKey(const SegmentLayout& layout, std::string_view composite, int composi
   if (!composite.empty() && compositePos > 0) {
     std::memcpy(p, composite.data(), composite.size());
     p += composite.size();
-    p = std::to_chars(p, end, compositePos).ptr;
+    p = PutPosition(p, end, compositePos);
   }
   std::memcpy(p, element.data(), element.size());
   p += element.size();
-  p = std::to_chars(p, end, elementPos).ptr;
+  p = PutPosition(p, end, elementPos);
   std::string_view key(buf, static_cast<std::size_t>(p - buf));
   if (key.size() <= sizeof layout.packed[0]) {
     std::uint64_t w[2];

@@ -180,6 +180,22 @@ TEST(FirstRowIndex, CollisionsAndDuplicates) {
   EXPECT_EQ(FirstRowIndex().Find(7, [](std::size_t) { return true; }), FirstRowIndex::npos);
 }
 
+// The code index grows past its first table, keeps the first position of a code, and tells an
+// absent code (also after clear) from a present one.
+TEST(CodeIndex, FirstPositionWinsAcrossGrowth) {
+  TCodeIndex idx;
+  EXPECT_EQ(idx.Find("X001"), TCodeIndex::npos);
+  for (std::size_t i = 0; i < 300; ++i) idx.emplace("X" + std::to_string(i), i);
+  idx.emplace("X7", 999);
+  idx.emplace("", 300);
+  for (std::size_t i = 0; i < 300; ++i) ASSERT_EQ(idx.Find("X" + std::to_string(i)), i);
+  EXPECT_EQ(idx.Find(""), 300u);
+  EXPECT_EQ(idx.Find("X300"), TCodeIndex::npos);
+  EXPECT_EQ(idx.Find("x7"), TCodeIndex::npos);  // codes are compared as they are
+  idx.clear();
+  EXPECT_EQ(idx.Find("X7"), TCodeIndex::npos);
+}
+
 TEST_P(ReferentialTest, NumericQualifiersCompareAsIntegers) {
   const TDeItem& x018 = FRef.GetDe("X018");
   bool obsolete = false;
