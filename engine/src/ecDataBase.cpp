@@ -41,7 +41,12 @@ bool TControlItem::GetRequiredValue(IEdiSegment* s, std::string& value) {
 static TScriptModule& PrepareHost(TControlItem* item, TValidator* validator, IEdiMessage* edi, IEdiSegment* segment,
                                   const std::string& mask) {
   TScriptModule& host = ScriptModule();
-  host.OnTrace = [item](const std::string& msg) { TraceInfo(item, "<Script> %s", msg); };
+  // Without a trace that takes information, the host need not even format what it would say.
+  common::TTrace* t = EngineTrace();
+  if (t && t->Wants(common::ttInformation))
+    host.OnTrace = [item](const std::string& msg) { TraceInfo(item, "<Script> %s", msg); };
+  else
+    host.OnTrace = nullptr;
   host.Validator = validator;
   host.Edi = edi;
   host.Segment = segment;
