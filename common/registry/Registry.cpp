@@ -451,8 +451,9 @@ static std::shared_ptr<const THive> ReadHive(const std::string& file) {
     bool Exists = false;
     std::shared_ptr<const THive> Hive;
   };
-  static std::mutex mutex;
-  static std::unordered_map<std::string, TCached> cache;
+  // Never destroyed: a reader in another static's destructor must not find it gone.
+  static std::mutex& mutex = *new std::mutex;
+  static std::unordered_map<std::string, TCached>& cache = *new std::unordered_map<std::string, TCached>;
   struct stat st {};
   const bool exists = ::stat(file.c_str(), &st) == 0;
   auto same = [&](const TCached& c) {
