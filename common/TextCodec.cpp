@@ -70,7 +70,12 @@ std::u16string AnsiToUtf16(std::string_view s) {
   return out;
 }
 
-std::string AnsiToUtf8(std::string_view s) { return edicom::Utf16ToUtf8(AnsiToUtf16(s)); }
+std::string AnsiToUtf8(std::string_view s) {
+  // ASCII is the same in every code page we read and in UTF-8: most values are.
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return edicom::Utf16ToUtf8(AnsiToUtf16(s));
+  return std::string(s);
+}
 
 bool IsValidUtf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {

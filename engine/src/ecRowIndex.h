@@ -74,16 +74,24 @@ class FirstRowIndex {
     while (capacity < count * 2) capacity <<= 1;  // at most half full: short probes
     FSlots.assign(capacity, Slot{});
     FMask = capacity - 1;
-    for (std::size_t i = 0; i < count; ++i) {
-      const auto h = static_cast<std::uint32_t>(hashOf(i));
-      for (std::size_t s = h & FMask;; s = (s + 1) & FMask) {
-        Slot& slot = FSlots[s];
-        if (slot.Row == 0) {
-          slot = {h, static_cast<std::uint32_t>(i + 1)};
-          break;
-        }
-        if (slot.Hash == h && sameKey(slot.Row - 1u, i)) break;
+    FCount = 0;
+    for (std::size_t i = 0; i < count; ++i) Add(hashOf(i), i, [&](std::size_t j) { return sameKey(j, i); });
+  }
+
+  // Adds one row, growing the table as needed, unless a row with an equal key is there
+  // (matches(j) compares row j with the new one). True when the row was added.
+  template <class Matches>
+  bool Add(std::uint64_t hash, std::size_t row, Matches matches) {
+    if ((FCount + 1) * 2 > FSlots.size()) Grow();
+    const auto h = static_cast<std::uint32_t>(hash);
+    for (std::size_t s = h & FMask;; s = (s + 1) & FMask) {
+      Slot& slot = FSlots[s];
+      if (slot.Row == 0) {
+        slot = {h, static_cast<std::uint32_t>(row + 1)};
+        ++FCount;
+        return true;
       }
+      if (slot.Hash == h && matches(slot.Row - 1u)) return false;
     }
   }
 
@@ -103,6 +111,7 @@ class FirstRowIndex {
   void Clear() {
     FSlots.clear();
     FMask = 0;
+    FCount = 0;
   }
 
  private:
@@ -110,66 +119,54 @@ class FirstRowIndex {
     std::uint32_t Hash = 0;
     std::uint32_t Row = 0;  // position + 1; 0 marks an empty slot
   };
-  std::vector<Slot> FSlots;
-  std::size_t FMask = 0;
-};
-
-// Code -> position of the first row loaded with it, for the tables keyed by one code (segments,
-// elements, composites...). Open addressing with the key kept beside its hash: a lookup hashes
-// the code once and compares it with at most a slot or two.
-class TCodeIndex {
- public:
-  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
-
-  // Adds code at position unless it is there already (the first row wins).
-  void emplace(const std::string& code, std::size_t position) {
-    if ((FCount + 1) * 2 > FSlots.size()) Grow();
-    const std::uint64_t h = HashFields(code);
-    for (std::size_t s = h & FMask;; s = (s + 1) & FMask) {
-      Slot& slot = FSlots[s];
-      if (slot.Position == npos) {
-        slot = {h, position, code};
-        ++FCount;
-        return;
-      }
-      if (slot.Hash == h && SameBytes(slot.Code, code)) return;
-    }
-  }
-
-  std::size_t Find(std::string_view code) const {
-    if (FSlots.empty()) return npos;
-    const std::uint64_t h = HashFields(code);
-    for (std::size_t s = h & FMask;; s = (s + 1) & FMask) {
-      const Slot& slot = FSlots[s];
-      if (slot.Position == npos) return npos;
-      if (slot.Hash == h && SameBytes(slot.Code, code)) return slot.Position;
-    }
-  }
-
-  void clear() {
-    FSlots.clear();
-    FMask = 0;
-    FCount = 0;
-  }
-
- private:
-  struct Slot {
-    std::uint64_t Hash = 0;
-    std::size_t Position = npos;
-    std::string Code;
-  };
+  // Twice the slots; the kept hashes place every row again without its key.
   void Grow() {
     std::vector<Slot> old = std::move(FSlots);
     FSlots.assign(old.empty() ? 16 : old.size() * 2, Slot{});
     FMask = FSlots.size() - 1;
-    FCount = 0;
-    for (Slot& o : old)
-      if (o.Position != npos) emplace(o.Code, o.Position);
+    for (const Slot& o : old)
+      if (o.Row != 0)
+        for (std::size_t s = o.Hash & FMask;; s = (s + 1) & FMask)
+          if (FSlots[s].Row == 0) {
+            FSlots[s] = o;
+            break;
+          }
   }
 
   std::vector<Slot> FSlots;
   std::size_t FMask = 0;
   std::size_t FCount = 0;
+};
+
+// Code -> position of the first row loaded with it, for the tables keyed by one code (segments,
+// elements, composites...): the codes kept beside a FirstRowIndex over them.
+class TCodeIndex {
+ public:
+  static constexpr std::size_t npos = FirstRowIndex::npos;
+
+  // Adds code at position unless it is there already (the first row wins).
+  void emplace(const std::string& code, std::size_t position) {
+    if (FIndex.Add(HashFields(code), FCodes.size(), [&](std::size_t r) { return SameBytes(FCodes[r], code); })) {
+      FCodes.push_back(code);
+      FPositions.push_back(position);
+    }
+  }
+
+  std::size_t Find(std::string_view code) const {
+    std::size_t r = FIndex.Find(HashFields(code), [&](std::size_t i) { return SameBytes(FCodes[i], code); });
+    return r == npos ? npos : FPositions[r];
+  }
+
+  void clear() {
+    FIndex.Clear();
+    FCodes.clear();
+    FPositions.clear();
+  }
+
+ private:
+  FirstRowIndex FIndex;
+  std::vector<std::string> FCodes;
+  std::vector<std::size_t> FPositions;
 };
 
 }  // namespace ruvala

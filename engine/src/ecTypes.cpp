@@ -33,10 +33,7 @@ using kalvix::IEdiSegment;
 
 // An 8-bit view of the shortcut as UTF-8.
 static std::string FromAnsi(const char* p, std::int32_t n) {
-  std::string_view v(p, static_cast<std::size_t>(n));
-  for (char c : v)
-    if (static_cast<unsigned char>(c) >= 0x80) return common::AnsiToUtf8(v);
-  return std::string(v);
+  return common::AnsiToUtf8(std::string_view(p, static_cast<std::size_t>(n)));
 }
 
 std::string TSgmt::Tag() const {
@@ -147,8 +144,7 @@ std::string TSgmt::Find(const std::string& de, int pos) const {
 }
 
 std::string TSgmt::FindInComponent(const std::string& cde, int cdePos, const std::string& de, int pos) const {
-  // Find and FindInComponent with an empty composite are the same read.
-  if (FValues) return Value("FindInComponent", cde, cde.empty() ? 0 : cdePos, de, pos);
+  if (FValues) return Value("FindInComponent", cde, cdePos, de, pos);
   BStr v;
   EDI_CALL("FindInComponent", FSeg->FindInComponent(CodeString(cde), cdePos, CodeString(de), pos, v.Put()));
   return TextFromCom(v.View());

@@ -366,29 +366,35 @@ HRESULT EdiSegment::FindValue(const char* cde, std::int32_t cdeLength, std::int3
                               std::int32_t deLength, std::int32_t depos, const char** value, std::int32_t* length) {
   if (!value || !length || cdeLength < 0 || deLength < 0 || (cdeLength > 0 && !cde) || (deLength > 0 && !de))
     return E_POINTER;
-  *value = "";
-  *length = 0;
-  SegmentNode* n = Node();
-  if (!n || n->positional) return E_FAIL;
   // Reads only: nothing here throws.
-  std::string_view v = FAnchor->tree->GetValue(n, std::string_view(cde, static_cast<std::size_t>(cdeLength)),
-                                               cdeLength > 0 ? cdepos : 0,
-                                               std::string_view(de, static_cast<std::size_t>(deLength)), depos);
-  return ViewOut(v, value, length);
+  SegmentNode* n = Node();
+  if (!n || n->positional) {
+    ViewOut({}, value, length);
+    return E_FAIL;
+  }
+  return ViewOut(FAnchor->tree->GetValue(n, std::string_view(cde, static_cast<std::size_t>(cdeLength)),
+                                         cdeLength > 0 ? cdepos : 0,
+                                         std::string_view(de, static_cast<std::size_t>(deLength)), depos),
+                 value, length);
 }
 
 HRESULT EdiSegment::TagValue(const char** value, std::int32_t* length) {
   if (!value || !length) return E_POINTER;
-  ViewOut({}, value, length);
   SegmentNode* n = Node();
-  return n ? ViewOut(FAnchor->tree->Tag(n), value, length) : E_FAIL;
+  if (!n) {
+    ViewOut({}, value, length);
+    return E_FAIL;
+  }
+  return ViewOut(FAnchor->tree->Tag(n), value, length);
 }
 
 HRESULT EdiSegment::QualifierValue(const char** value, std::int32_t* length) {
   if (!value || !length) return E_POINTER;
-  ViewOut({}, value, length);
   SegmentNode* n = Node();
-  if (!n) return E_FAIL;
+  if (!n) {
+    ViewOut({}, value, length);
+    return E_FAIL;
+  }
   return ViewOut(n->positional ? std::string_view() : FAnchor->tree->Qualifier(n), value, length);
 }
 
