@@ -1,6 +1,8 @@
 // The three Telebib2 tables, written once as data and read into lookup structures on first use.
 #include "Layouts.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -117,6 +119,14 @@ Layouts::Layouts() {
       if (i + 1 >= parts.size() || parts[i + 1] == "+") l.elementEnd |= 1u << l.count;
       ++l.count;
     }
+    std::fill(std::begin(l.buckets), std::end(l.buckets), std::int8_t{-1});
+    for (int k = 0; k < l.count; ++k) {
+      if (l.keys[k].size() > sizeof l.packed[0]) continue;
+      // Probing in key order: of equal keys the first is found, as a scan would find it.
+      unsigned b = KeyBucket(l.packed[k]);
+      while (l.buckets[b] >= 0) b = (b + 1) % SegmentLayout::kBuckets;
+      l.buckets[b] = static_cast<std::int8_t>(k);
+    }
     l.secondSepRequired = l.tag == "MMD";
     if (row.cls != 'T') {
       l.kind = tagKind++;
@@ -231,8 +241,42 @@ static char* PutPosition(char* p, char* end, int position) {
   return std::to_chars(p, end, position).ptr;
 }
 
+static int FindPacked(const SegmentLayout& layout, const std::uint64_t w[2]) {
+  // A key of this length is among the packed ones or nowhere.
+  for (unsigned b = KeyBucket(w);; b = (b + 1) % SegmentLayout::kBuckets) {
+    int i = layout.buckets[b];
+    if (i < 0) return -1;
+    if (layout.packed[i][0] == w[0] && layout.packed[i][1] == w[1]) return i;
+  }
+}
+
+static std::uint64_t Load4(std::string_view s) {
+  std::uint32_t v;
+  std::memcpy(&v, s.data(), 4);
+  return v;
+}
+
 int FindKey(const SegmentLayout& layout, std::string_view composite, int compositePos, std::string_view element,
             int elementPos) {
+  // The usual shape, four-character codes and one-digit positions, packed in registers: a key
+  // written byte by byte into memory and read back as words stalls the load.
+  if constexpr (std::endian::native == std::endian::little) {
+    bool withComposite = !composite.empty() && compositePos > 0;
+    if (element.size() == 4 && elementPos >= 0 && elementPos <= 9 &&
+        (!withComposite || (composite.size() == 4 && compositePos <= 9))) {
+      const std::uint64_t ed = static_cast<std::uint64_t>('0' + elementPos);
+      std::uint64_t w[2];
+      if (withComposite) {
+        const std::uint64_t e = Load4(element);
+        w[0] = Load4(composite) | (static_cast<std::uint64_t>('0' + compositePos) << 32) | (e << 40);
+        w[1] = (e >> 24) | (ed << 8);
+      } else {
+        w[0] = Load4(element) | (ed << 32);
+        w[1] = 0;
+      }
+      return FindPacked(layout, w);
+    }
+  }
   // Keys of the tables are short: longer names can match nothing.
   if (composite.size() > 8 || element.size() > 8) return -1;
   alignas(8) char buf[48] = {};
@@ -250,9 +294,7 @@ int FindKey(const SegmentLayout& layout, std::string_view composite, int composi
   if (key.size() <= sizeof layout.packed[0]) {
     std::uint64_t w[2];
     std::memcpy(w, buf, sizeof w);
-    for (int i = 0; i < layout.count; ++i)
-      if (layout.packed[i][0] == w[0] && layout.packed[i][1] == w[1]) return i;
-    return -1;  // a key of this length is among the packed ones or nowhere
+    return FindPacked(layout, w);
   }
   for (int i = 0; i < layout.count; ++i)
     if (layout.keys[i] == key) return i;

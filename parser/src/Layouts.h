@@ -29,7 +29,17 @@ struct SegmentLayout {
   // The keys of up to 16 bytes zero-padded, for FindKey: two word compares instead of a
   // string compare. Longer keys are looked up by their text.
   std::uint64_t packed[kMaxKeys][2] = {};
+  // Open-addressing table over the packed keys (slot numbers, -1 = free): the engine reads a
+  // couple of hundred values a message, and a scan of up to 20 keys per read showed.
+  static constexpr int kBuckets = 64;
+  std::int8_t buckets[kBuckets];
 };
+
+// Bucket of a packed key in SegmentLayout::buckets.
+inline unsigned KeyBucket(const std::uint64_t w[2]) {
+  std::uint64_t h = (w[0] ^ (w[1] * 0x9E3779B97F4A7C15ull)) * 0xC2B2AE3D27D4EB4Full;
+  return static_cast<unsigned>(h >> 58);
+}
 
 // An ordered list of tags (layout indexes); rubrique tags stand for whole blocks.
 struct ContentModel {

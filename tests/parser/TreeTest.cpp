@@ -186,6 +186,49 @@ TEST(Layouts, KeyCountsAndClasses) {
   EXPECT_EQ(l.Rubrique(l.IndexOf("ADR")), nullptr);
 }
 
+// Every key of every layout is found at its slot from its parts, and near misses (other
+// positions, a composite dropped or swapped in, two-digit positions, odd lengths) find what a
+// comparison of the key texts finds.
+TEST(Layouts, FindKeyAgreesWithKeyTexts) {
+  const Layouts& l = Layouts::Get();
+  auto byText = [](const SegmentLayout& lay, const std::string& key) {
+    for (int i = 0; i < lay.count; ++i)
+      if (lay.keys[i] == key) return i;
+    return -1;
+  };
+  auto keyOf = [](std::string_view c, int cp, std::string_view e, int ep) {
+    std::string k;
+    if (!c.empty() && cp > 0) k = std::string(c) + std::to_string(cp);
+    return k + std::string(e) + std::to_string(ep);
+  };
+  int hits = 0;
+  for (int li = 0; li < l.Count(); ++li) {
+    const SegmentLayout& lay = l.At(li);
+    for (int k = 0; k < lay.count; ++k) {
+      const std::string& key = lay.keys[k];
+      std::string_view c, e = key;
+      if (key.size() == 10) {
+        c = std::string_view(key).substr(0, 4);
+        e = std::string_view(key).substr(5, 4);
+      } else {
+        e = std::string_view(key).substr(0, key.size() - 1);
+      }
+      int cp = c.empty() ? 0 : key[4] - '0', ep = key.back() - '0';
+      ASSERT_EQ(FindKey(lay, c, cp, e, ep), k) << lay.tag << " " << key;
+      ++hits;
+      for (int p : {0, 1, 2, 9, 10, 12}) {
+        EXPECT_EQ(FindKey(lay, c, cp, e, p), byText(lay, keyOf(c, cp, e, p))) << lay.tag << " " << key << " " << p;
+        EXPECT_EQ(FindKey(lay, c, p, e, ep), byText(lay, keyOf(c, p, e, ep))) << lay.tag << " " << key << " " << p;
+      }
+      EXPECT_EQ(FindKey(lay, "", 0, e, ep), byText(lay, keyOf("", 0, e, ep))) << lay.tag << " " << key;
+      EXPECT_EQ(FindKey(lay, "C999", 1, e, ep), -1) << lay.tag << " " << key;
+      EXPECT_EQ(FindKey(lay, c, cp, std::string(e) + "0", ep), -1) << lay.tag << " " << key;
+      EXPECT_EQ(FindKey(lay, c, cp, e.substr(0, 3), ep), -1) << lay.tag << " " << key;
+    }
+  }
+  EXPECT_GT(hits, 200);
+}
+
 // Blocks nest only along the content models, which never lead back to a rubrique already
 // open: the grammar's recursion is bounded whatever the input.
 TEST(Layouts, ContentModelsHaveNoCycles) {
