@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
   // and Tag of every segment); then the same walk reading every field of the referential's
   // layout once, with the read list resolved beforehand and no conversion. No checking engine
   // built on the parser's interfaces can be faster than these.
+
   // Tags are three capitals: the read list of a tag is found by direct index, as cheaply as
   // anything could find it.
   auto tagIndex = [](const char* p, std::int32_t n) -> int {
@@ -140,8 +141,11 @@ int main(int argc, char** argv) {
       for (const ruvala::TCdeLayoutItem& el : large.GetCDe(row.FCDE).FLayout) list.push_back({row.FCDE, el.FDe});
     }
   edicom::IClassFactory* factory = nullptr;
-  CoGetClassObject(kalvix::CLSID_EdiMessage, edicom::CLSCTX_INPROC_SERVER, nullptr, edicom::IID_IClassFactory,
-                   reinterpret_cast<void**>(&factory));
+  if (FAILED(CoGetClassObject(kalvix::CLSID_EdiMessage, edicom::CLSCTX_INPROC_SERVER, nullptr,
+                              edicom::IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+    std::fprintf(stderr, "cannot reach the parser's class factory\n");
+    return 2;
+  }
   long fieldReads = 0;
   auto floorRun = [&](bool readFields) {
     double runBytes = 0;
