@@ -244,7 +244,7 @@ static char* PutPosition(char* p, char* end, int position) {
 static int FindPacked(const SegmentLayout& layout, const std::uint64_t w[2]) {
   // A key of this length is among the packed ones or nowhere.
   for (unsigned b = KeyBucket(w);; b = (b + 1) % SegmentLayout::kBuckets) {
-    int i = layout.buckets[b];
+    const std::int8_t i = layout.buckets[b];
     if (i < 0) return -1;
     if (layout.packed[i][0] == w[0] && layout.packed[i][1] == w[1]) return i;
   }
@@ -264,11 +264,12 @@ int FindKey(const SegmentLayout& layout, std::string_view composite, int composi
     bool withComposite = !composite.empty() && compositePos > 0;
     if (element.size() == 4 && elementPos >= 0 && elementPos <= 9 &&
         (!withComposite || (composite.size() == 4 && compositePos <= 9))) {
-      const std::uint64_t ed = static_cast<std::uint64_t>('0' + elementPos);
+      const std::uint64_t ed = static_cast<std::uint64_t>('0') + static_cast<std::uint64_t>(elementPos);
       std::uint64_t w[2];
       if (withComposite) {
         const std::uint64_t e = Load4(element);
-        w[0] = Load4(composite) | (static_cast<std::uint64_t>('0' + compositePos) << 32) | (e << 40);
+        const std::uint64_t cd = static_cast<std::uint64_t>('0') + static_cast<std::uint64_t>(compositePos);
+        w[0] = Load4(composite) | (cd << 32) | (e << 40);
         w[1] = (e >> 24) | (ed << 8);
       } else {
         w[0] = Load4(element) | (ed << 32);
