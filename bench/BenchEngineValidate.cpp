@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
       if (p[i] < 'A' || p[i] > 'Z') return -1;
     return ((p[0] - 'A') * 26 + (p[1] - 'A')) * 26 + (p[2] - 'A');
   };
-  std::vector<std::vector<std::array<std::string, 2>>> reads(26 * 26 * 26);  // (composite, element)
+  std::vector<std::vector<std::array<std::string, 2>>> reads(std::size_t{26} * 26 * 26);  // (composite, element)
   for (const auto& checker : large.Segments())
     for (const ruvala::TSegmentLayoutItem& row : checker->FLayout) {
       int tag = tagIndex(checker->FTag.data(), static_cast<std::int32_t>(checker->FTag.size()));
