@@ -366,12 +366,10 @@ HRESULT EdiSegment::FindValue(const char* cde, std::int32_t cdeLength, std::int3
                               std::int32_t deLength, std::int32_t depos, const char** value, std::int32_t* length) {
   if (!value || !length || cdeLength < 0 || deLength < 0 || (cdeLength > 0 && !cde) || (deLength > 0 && !de))
     return E_POINTER;
-  // Reads only: nothing here throws.
+  // Reads only: nothing here throws. A failure leaves an empty view.
+  ViewOut({}, value, length);
   SegmentNode* n = Node();
-  if (!n || n->positional) {
-    ViewOut({}, value, length);
-    return E_FAIL;
-  }
+  if (!n || n->positional) return E_FAIL;
   return ViewOut(FAnchor->tree->GetValue(n, std::string_view(cde, static_cast<std::size_t>(cdeLength)),
                                          cdeLength > 0 ? cdepos : 0,
                                          std::string_view(de, static_cast<std::size_t>(deLength)), depos),
@@ -380,21 +378,16 @@ HRESULT EdiSegment::FindValue(const char* cde, std::int32_t cdeLength, std::int3
 
 HRESULT EdiSegment::TagValue(const char** value, std::int32_t* length) {
   if (!value || !length) return E_POINTER;
+  ViewOut({}, value, length);
   SegmentNode* n = Node();
-  if (!n) {
-    ViewOut({}, value, length);
-    return E_FAIL;
-  }
-  return ViewOut(FAnchor->tree->Tag(n), value, length);
+  return n ? ViewOut(FAnchor->tree->Tag(n), value, length) : E_FAIL;
 }
 
 HRESULT EdiSegment::QualifierValue(const char** value, std::int32_t* length) {
   if (!value || !length) return E_POINTER;
+  ViewOut({}, value, length);
   SegmentNode* n = Node();
-  if (!n) {
-    ViewOut({}, value, length);
-    return E_FAIL;
-  }
+  if (!n) return E_FAIL;
   return ViewOut(n->positional ? std::string_view() : FAnchor->tree->Qualifier(n), value, length);
 }
 

@@ -232,15 +232,6 @@ const ContentModel* Layouts::Rubrique(int layoutIndex) const {
   return r < 0 ? nullptr : &FRubriques[r];
 }
 
-// Positions are one digit nearly always.
-static char* PutPosition(char* p, char* end, int position) {
-  if (position >= 0 && position <= 9) {
-    *p = static_cast<char>('0' + position);
-    return p + 1;
-  }
-  return std::to_chars(p, end, position).ptr;
-}
-
 static int FindPacked(const SegmentLayout& layout, const std::uint64_t w[2]) {
   // A key of this length is among the packed ones or nowhere.
   for (unsigned b = KeyBucket(w);; b = (b + 1) % SegmentLayout::kBuckets) {
@@ -286,11 +277,11 @@ int FindKey(const SegmentLayout& layout, std::string_view composite, int composi
   if (!composite.empty() && compositePos > 0) {
     std::memcpy(p, composite.data(), composite.size());
     p += composite.size();
-    p = PutPosition(p, end, compositePos);
+    p = std::to_chars(p, end, compositePos).ptr;
   }
   std::memcpy(p, element.data(), element.size());
   p += element.size();
-  p = PutPosition(p, end, elementPos);
+  p = std::to_chars(p, end, elementPos).ptr;
   std::string_view key(buf, static_cast<std::size_t>(p - buf));
   if (key.size() <= sizeof layout.packed[0]) {
     std::uint64_t w[2];
