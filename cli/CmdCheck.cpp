@@ -11,6 +11,7 @@
 
 #include "ClassUtils.h"
 #include "Commands.h"
+#include "Output.h"
 #include "TextCodec.h"
 
 namespace cli {
@@ -28,7 +29,7 @@ struct Finding {
 int gErrorBoxes = 0;
 void ErrorBoxToStderr(const char* text, void*) {
   ++gErrorBoxes;
-  std::fprintf(stderr, "%s\n", text);
+  ErrPrintf("%s\n", text);
 }
 
 std::string JsonText(const std::string& s) {
@@ -127,24 +128,24 @@ int CmdCheck(const Args& args) {
     else if (file.empty() && (a.empty() || a[0] != '-'))
       file = a;
     else {
-      std::fprintf(stderr, "verimek-cli check: unknown option \"%s\"\n", a.c_str());
+      ErrPrintf("verimek-cli check: unknown option \"%s\"\n", a.c_str());
       return 2;
     }
   }
   if (file.empty()) {
-    std::fprintf(stderr,
-                 "usage: verimek-cli check FILE [--message-date YYYY-MM-DD] [--no-check-filter] "
-                 "[--inter-application] [--json]\n");
+    ErrPrintf(
+        "usage: verimek-cli check FILE [--message-date YYYY-MM-DD] [--no-check-filter] "
+        "[--inter-application] [--json]\n");
     return 2;
   }
   DATE day = Today();
   if (!messageDate.empty() && !ParseDay(messageDate, day)) {
-    std::fprintf(stderr, "verimek-cli check: invalid date \"%s\"\n", messageDate.c_str());
+    ErrPrintf("verimek-cli check: invalid date \"%s\"\n", messageDate.c_str());
     return 2;
   }
   std::string text;
   if (!ReadWholeFile(file, text)) {
-    std::fprintf(stderr, "verimek-cli: cannot read \"%s\"\n", file.c_str());
+    ErrPrintf("verimek-cli: cannot read \"%s\"\n", file.c_str());
     return 2;
   }
   if (!common::IsValidUtf8(text)) text = common::AnsiToUtf8(text);
@@ -154,8 +155,8 @@ int CmdCheck(const Args& args) {
   ComPtr<ruvala::IEdiDocument> doc;
   HRESULT hr = CreateInstance(ruvala::CLSID_EdiDocument, ruvala::IID_IEdiDocument, doc);
   if (FAILED(hr)) {
-    std::fprintf(stderr, "verimek-cli: cannot create Verimek.EdiDocument (%s); run \"verimek-cli register\"\n",
-                 Failure(hr).c_str());
+    ErrPrintf("verimek-cli: cannot create Verimek.EdiDocument (%s); run \"verimek-cli register\"\n",
+              Failure(hr).c_str());
     return 2;
   }
   doc->put_MessageDate(day);
@@ -165,7 +166,7 @@ int CmdCheck(const Args& args) {
   VARIANT_BOOL valid = VARIANT_FALSE;
   hr = doc->Validate(msg.Get(), &valid);
   if (FAILED(hr)) {
-    std::fprintf(stderr, "verimek-cli: %s\n", Failure(hr).c_str());
+    ErrPrintf("verimek-cli: %s\n", Failure(hr).c_str());
     return 2;
   }
   if (gErrorBoxes > 0) return 2;  // the referential could not be loaded: the findings mean nothing
@@ -176,7 +177,7 @@ int CmdCheck(const Args& args) {
   for (std::int32_t i = 0; i < n; ++i) {
     ComPtr<ruvala::IEdiError> e;
     if (FAILED(hr = doc->get_Errors(i, e.Put()))) {
-      std::fprintf(stderr, "verimek-cli: %s\n", Failure(hr).c_str());
+      ErrPrintf("verimek-cli: %s\n", Failure(hr).c_str());
       return 2;
     }
     Finding f;
@@ -194,7 +195,7 @@ int CmdCheck(const Args& args) {
   for (std::int32_t i = 0; i < n; ++i) {
     ComPtr<ruvala::IEdiWarning> w;
     if (FAILED(hr = doc->get_Warnings(i, w.Put()))) {
-      std::fprintf(stderr, "verimek-cli: %s\n", Failure(hr).c_str());
+      ErrPrintf("verimek-cli: %s\n", Failure(hr).c_str());
       return 2;
     }
     Finding f;

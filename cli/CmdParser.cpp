@@ -12,6 +12,7 @@
 
 #include "../parser/src/SegmentRows.inc"
 #include "Commands.h"
+#include "Output.h"
 #include "TextCodec.h"
 
 namespace cli {
@@ -43,8 +44,8 @@ ComPtr<kalvix::IEdiMessage> CreateMessage() {
   HRESULT hr = CreateInstance(kalvix::CLSID_EdiMessage, kalvix::IID_IEdiMessage, m);
   if (FAILED(hr)) {
     std::string why = TakeErrorDescription();
-    std::fprintf(stderr, "verimek-cli: cannot create %s (0x%08X)%s%s\n", kalvix::ProgID_EdiMessage,
-                 static_cast<unsigned>(hr), why.empty() ? "" : ": ", why.c_str());
+    ErrPrintf("verimek-cli: cannot create %s (0x%08X)%s%s\n", kalvix::ProgID_EdiMessage, static_cast<unsigned>(hr),
+              why.empty() ? "" : ": ", why.c_str());
   }
   return m;
 }
@@ -69,11 +70,11 @@ int Load(const Args& args, const char* usage, std::vector<std::string>* options,
     }
   }
   if (file.empty()) {
-    std::fprintf(stderr, "usage: verimek-cli %s\n", usage);
+    ErrPrintf("usage: verimek-cli %s\n", usage);
     return 2;
   }
   if (!ReadFile(file, text)) {
-    std::fprintf(stderr, "verimek-cli: cannot read \"%s\"\n", file.c_str());
+    ErrPrintf("verimek-cli: cannot read \"%s\"\n", file.c_str());
     return 2;
   }
   return 0;
@@ -82,8 +83,7 @@ int Load(const Args& args, const char* usage, std::vector<std::string>* options,
 bool Parse(kalvix::IEdiMessage* m, std::string_view text) {
   HRESULT hr = m->put_InputStream(ToText(text).Get());
   if (FAILED(hr)) {
-    std::fprintf(stderr, "verimek-cli: parse failed (0x%08X) %s\n", static_cast<unsigned>(hr),
-                 TakeErrorDescription().c_str());
+    ErrPrintf("verimek-cli: parse failed (0x%08X) %s\n", static_cast<unsigned>(hr), TakeErrorDescription().c_str());
     return false;
   }
   return true;
@@ -147,7 +147,7 @@ int CmdSyntax(const Args& args) {
   bool lines = false;
   for (const std::string& o : options) {
     if (o != "--lines") {
-      std::fprintf(stderr, "verimek-cli: unknown option \"%s\"\n", o.c_str());
+      ErrPrintf("verimek-cli: unknown option \"%s\"\n", o.c_str());
       return 2;
     }
     lines = true;
@@ -226,7 +226,7 @@ int CmdGenerate(const Args& args) {
   BStr out;
   HRESULT hr = m->Generate(out.Put());
   if (FAILED(hr)) {
-    std::fprintf(stderr, "verimek-cli: generate failed (0x%08X)\n", static_cast<unsigned>(hr));
+    ErrPrintf("verimek-cli: generate failed (0x%08X)\n", static_cast<unsigned>(hr));
     return 2;
   }
   Print(out);

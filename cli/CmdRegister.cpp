@@ -1,13 +1,13 @@
 // register / unregister: run the entry points of the component libraries.
+#include <dlfcn.h>
 #include <edicom/EdiCom.h>
 #include <edicom/EdiComCpp.h>
-
-#include <dlfcn.h>
 
 #include <cstdio>
 #include <string>
 
 #include "Commands.h"
+#include "Output.h"
 #include "Platform.h"
 
 namespace cli {
@@ -31,7 +31,7 @@ static std::vector<std::string> DefaultLibraries() {
 static int RunEntry(const Args& args, const char* entry) {
   std::vector<std::string> libs = args.empty() ? DefaultLibraries() : args;
   if (libs.empty()) {
-    std::fprintf(stderr, "verimek-cli: no component library found beside the program\n");
+    ErrPrintf("verimek-cli: no component library found beside the program\n");
     return 2;
   }
   int rc = 0;
@@ -40,21 +40,21 @@ static int RunEntry(const Args& args, const char* entry) {
     std::string path = realpath(lib.c_str(), buf) ? std::string(buf) : lib;
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!h) {
-      std::fprintf(stderr, "%s: %s\n", path.c_str(), dlerror());
+      ErrPrintf("%s: %s\n", path.c_str(), dlerror());
       rc = 2;
       continue;
     }
     auto fn = reinterpret_cast<edicom::HRESULT (*)()>(dlsym(h, entry));
     if (!fn) {
-      std::fprintf(stderr, "%s: no %s entry point\n", path.c_str(), entry);
+      ErrPrintf("%s: no %s entry point\n", path.c_str(), entry);
       rc = 2;
       continue;
     }
     edicom::HRESULT hr = fn();
     if (edicom::FAILED(hr)) {
       std::string why = edicom::TakeErrorDescription();
-      std::fprintf(stderr, "%s: %s failed (0x%08X)%s%s\n", path.c_str(), entry, static_cast<unsigned>(hr),
-                   why.empty() ? "" : ": ", why.c_str());
+      ErrPrintf("%s: %s failed (0x%08X)%s%s\n", path.c_str(), entry, static_cast<unsigned>(hr), why.empty() ? "" : ": ",
+                why.c_str());
       rc = 2;
     } else {
       std::printf("%s: %s\n", entry, path.c_str());

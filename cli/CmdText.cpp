@@ -1,6 +1,7 @@
 // indent / unindent / split: the text helpers on a file, for triage and scripts.
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "ClassUtils.h"
 #include "Commands.h"
 #include "EdiProcs.h"
+#include "Output.h"
 
 namespace cli {
 
@@ -20,38 +22,47 @@ static bool ReadAll(const std::string& path, std::string& text) {
   return !in.bad();
 }
 
-static int TransformFile(const Args& args, const char* name, std::string (*fn)(std::string_view)) {
+// Writes what fn hands out, piece by piece, followed by a line end; stops at a failed write.
+using TTransform = bool (*)(std::string_view text, const std::function<bool(std::string_view)>& sink);
+
+static int TransformFile(const Args& args, const char* name, TTransform fn) {
   if (args.size() != 1) {
-    std::fprintf(stderr, "usage: verimek-cli %s FILE\n", name);
+    ErrPrintf("usage: verimek-cli %s FILE\n", name);
     return 2;
   }
   std::string text;
   if (!ReadAll(args[0], text)) {
-    std::fprintf(stderr, "verimek-cli: cannot read \"%s\"\n", args[0].c_str());
+    ErrPrintf("verimek-cli: cannot read \"%s\"\n", args[0].c_str());
     return 2;
   }
-  std::string out = fn(text);
-  out.push_back('\n');
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  auto write = [](std::string_view piece) {
+    std::fwrite(piece.data(), 1, piece.size(), stdout);
+    return !OutputFailed();
+  };
+  if (fn(text, write)) write("\n");
   return 0;
 }
 
 int CmdIndent(const Args& args) {
-  return TransformFile(args, "indent", [](std::string_view t) { return common::TString::FormatEdifact(t); });
+  return TransformFile(args, "indent", [](std::string_view t, const std::function<bool(std::string_view)>& sink) {
+    return common::TString::FormatEdifact(t, sink);
+  });
 }
 
 int CmdUnindent(const Args& args) {
-  return TransformFile(args, "unindent", [](std::string_view t) { return common::TString::UnformatEdifact(t); });
+  return TransformFile(args, "unindent", [](std::string_view t, const std::function<bool(std::string_view)>& sink) {
+    return sink(common::TString::UnformatEdifact(t));
+  });
 }
 
 int CmdSplit(const Args& args) {
   if (args.size() != 1) {
-    std::fprintf(stderr, "usage: verimek-cli split FILE\n");
+    ErrPrintf("usage: verimek-cli split FILE\n");
     return 2;
   }
   std::FILE* f = std::fopen(args[0].c_str(), "rb");
   if (!f) {
-    std::fprintf(stderr, "verimek-cli: cannot read \"%s\"\n", args[0].c_str());
+    ErrPrintf("verimek-cli: cannot read \"%s\"\n", args[0].c_str());
     return 2;
   }
   int rc = 0;
@@ -69,7 +80,7 @@ int CmdSplit(const Args& args) {
       }
     } catch (const std::exception& e) {
       // Entries of earlier messages of a failing line are not printed: the line failed as a whole.
-      std::fprintf(stderr, "%ld\t%s\n", lineNo, e.what());
+      ErrPrintf("%ld\t%s\n", lineNo, e.what());
       rc = 1;
     }
     line.clear();
@@ -96,7 +107,7 @@ int CmdSplit(const Args& args) {
   std::fclose(f);
   if (open) flush();
   if (readFailed) {
-    std::fprintf(stderr, "verimek-cli: cannot read \"%s\"\n", args[0].c_str());
+    ErrPrintf("verimek-cli: cannot read \"%s\"\n", args[0].c_str());
     return 2;
   }
   return rc;

@@ -2,11 +2,14 @@
 // the file sheet's summary of a results database.
 #include <edicom/EdiComCpp.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -18,7 +21,9 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Format.h"
 #include "LineReader.h"
+#include "Output.h"
 #include "Platform.h"
 #include "SysSqlite.h"
 #include "evWorkers.h"
@@ -164,16 +169,27 @@ static void UnpackOutcome(Unpacker& u, TLineOutcome& o) {
   o.Error = u.Str();
 }
 
+constexpr std::size_t kSlotSize = 4096;
+
 // ---- Worker process: batches of lines in on standard input, a batch of outcomes out on standard
 // output for each, in order. Batches keep the pipes and process switches off the per-line cost.
 
-static int ServeLines(const verimek::TValidationSettings& settings) {
+// The slot is a word shared with the parent: the number of lines this process has started, so
+// that the parent can name the line a dying worker held without a message per line.
+static volatile std::uint32_t* MapSlot(int fd) {
+  void* p = mmap(nullptr, kSlotSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  return p == MAP_FAILED ? nullptr : static_cast<volatile std::uint32_t*>(p);
+}
+
+static int ServeLines(const verimek::TValidationSettings& settings, int slotFd) {
   signal(SIGPIPE, SIG_IGN);
+  volatile std::uint32_t* slot = slotFd >= 0 ? MapSlot(slotFd) : nullptr;
+  std::uint32_t started = 0;
   edicom::ComPtr<ruvala::IEdiDocument> doc;
   try {
     doc = verimek::TComponentFactory::ByClassId().CreateDocument();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "verimek-cli: %s\n", e.what());
+    ErrPrintf("verimek-cli: %s\n", e.what());
     return 2;
   }
   // A reader thread drains standard input so that the parent never blocks writing to us
@@ -208,8 +224,10 @@ static int ServeLines(const verimek::TValidationSettings& settings) {
       Packer out;
       const std::uint32_t count = in.U32();
       out.U32(count);
-      for (std::uint32_t i = 0; i < count; ++i)
+      for (std::uint32_t i = 0; i < count; ++i) {
+        if (slot) *slot = ++started;
         PackOutcome(out, verimek::ValidateLineOutcome(doc.Get(), settings, in.Str(), /*EncodeBodies=*/true));
+      }
       WriteFrame(1, out.FOut);
     }
   } catch (const std::exception&) {
@@ -222,6 +240,8 @@ static int ServeLines(const verimek::TValidationSettings& settings) {
 }
 
 // Lines handed in batches round-robin to worker processes; outcomes read back in input order.
+// The workers' standard error comes back through this process, a whole line at a time, so that
+// their lines and ours never tear each other.
 class TProcessLineSource final : public verimek::TLineSource {
  public:
   TProcessLineSource(int jobs, double messageDate) : FJobs(jobs), FDate(messageDate) {}
@@ -235,27 +255,8 @@ class TProcessLineSource final : public verimek::TLineSource {
     const std::string exe = common::ProgramFileName();
     char date[64];
     std::snprintf(date, sizeof date, "%.17g", FDate);
-    for (int i = 0; i < FJobs; ++i) {
-      int in[2], out[2];
-      if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-        throw std::runtime_error(std::string("Worker process failed (") + std::strerror(errno) + ")");
-      posix_spawn_file_actions_t actions;
-      posix_spawn_file_actions_init(&actions);
-      posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-      posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-      const char* argv[] = {exe.c_str(), "validate", "--worker-process", date, nullptr};
-      pid_t pid = 0;
-      int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, const_cast<char* const*>(argv), environ);
-      posix_spawn_file_actions_destroy(&actions);
-      close(in[0]);
-      close(out[1]);
-      if (rc != 0) {
-        close(in[1]);
-        close(out[0]);
-        throw std::runtime_error(std::string("Worker process failed (") + std::strerror(rc) + ")");
-      }
-      FChildren.push_back({pid, in[1], out[0]});
-    }
+    for (int i = 0; i < FJobs; ++i) Spawn(exe, date);
+    FPump = std::thread([this] { PumpErrors(); });
   }
 
   bool Next(std::string& line, TLineOutcome& outcome) override {
@@ -264,11 +265,12 @@ class TProcessLineSource final : public verimek::TLineSource {
     TBatch& b = FBatches.front();
     if (b.Outcomes.empty()) {
       std::string bytes;
-      if (!ReadFrame(FChildren[b.Child].Out, bytes)) throw std::runtime_error("Worker process ended unexpectedly");
+      if (!ReadFrame(FChildren[b.Child].Out, bytes)) throw std::runtime_error(Death(b.Child));
       Unpacker in(bytes);
       if (in.U32() != b.Lines.size()) throw std::runtime_error("Worker process sent a damaged result");
       b.Outcomes.resize(b.Lines.size());
       for (TLineOutcome& o : b.Outcomes) UnpackOutcome(in, o);
+      FChildren[b.Child].Answered += b.Lines.size();
     }
     line = std::move(b.Lines[b.Next]);
     outcome = std::move(b.Outcomes[b.Next]);
@@ -280,10 +282,15 @@ class TProcessLineSource final : public verimek::TLineSource {
  private:
   struct Child {
     pid_t Pid;
-    int In, Out;
+    int In, Out, Err;
+    volatile std::uint32_t* Slot;
+    std::size_t Answered = 0;  // lines whose outcomes were read back
+    bool Reaped = false;
+    int Status = 0;
   };
   struct TBatch {
     std::size_t Child;
+    std::size_t FirstLine;  // 1-based line number of the file
     std::vector<std::string> Lines;
     std::vector<TLineOutcome> Outcomes;
     std::size_t Next = 0;
@@ -294,10 +301,126 @@ class TProcessLineSource final : public verimek::TLineSource {
   static constexpr std::size_t kBatchBytes = 1u << 20;
   static constexpr std::size_t kBatchesPerJob = 2;
 
+  static std::runtime_error Failure(const char* what, int err) {
+    return std::runtime_error(std::string("Worker process failed (") + what + ": " + std::strerror(err) + ")");
+  }
+
+  void Spawn(const std::string& exe, const char* date) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0) throw Failure("pipe", errno);
+    if (pipe2(out, O_CLOEXEC) != 0) {
+      const int e = errno;
+      for (int fd : in) close(fd);
+      throw Failure("pipe", e);
+    }
+    if (pipe2(err, O_CLOEXEC) != 0) {
+      const int e = errno;
+      for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+      throw Failure("pipe", e);
+    }
+    int slotFd = memfd_create("verimek-worker-slot", MFD_CLOEXEC);
+    volatile std::uint32_t* slot = nullptr;
+    if (slotFd >= 0 && ftruncate(slotFd, kSlotSize) == 0) slot = MapSlot(slotFd);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    if (slot) posix_spawn_file_actions_adddup2(&actions, slotFd, 3);
+    const char* argv[] = {exe.c_str(), "validate", "--worker-process", date, slot ? "3" : nullptr, nullptr};
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    for (int fd : {in[0], out[1], err[1]}) close(fd);
+    if (slotFd >= 0) close(slotFd);
+    if (rc != 0) {
+      for (int fd : {in[1], out[0], err[0]}) close(fd);
+      if (slot) munmap(const_cast<std::uint32_t*>(slot), kSlotSize);
+      throw Failure("spawn", rc);
+    }
+    FChildren.push_back({pid, in[1], out[0], err[0], slot});
+  }
+
+  // Copies the workers' standard error to ours line by line until every worker closed it.
+  void PumpErrors() {
+    std::vector<pollfd> fds;
+    for (const Child& c : FChildren) fds.push_back({c.Err, POLLIN, 0});
+    std::vector<std::string> pending(fds.size());
+    std::size_t open = fds.size();
+    char buf[8192];
+    while (open > 0) {
+      if (poll(fds.data(), fds.size(), -1) < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
+      for (std::size_t k = 0; k < fds.size(); ++k) {
+        if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        ssize_t n = read(fds[k].fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        std::string& p = pending[k];
+        if (n <= 0) {
+          if (!p.empty()) common::WriteStdErr(p + "\n");
+          p.clear();
+          fds[k].fd = -1;
+          --open;
+          continue;
+        }
+        p.append(buf, static_cast<std::size_t>(n));
+        const std::size_t last = p.rfind('\n');
+        if (last != std::string::npos) {
+          common::WriteStdErr(std::string_view(p).substr(0, last + 1));
+          p.erase(0, last + 1);
+        }
+      }
+    }
+  }
+
+  static void Reap(Child& c) {
+    if (c.Reaped) return;
+    // A worker whose pipe broke is gone or going; one that lingers is not waited for forever.
+    for (int tries = 0; tries < 200; ++tries) {
+      pid_t w = waitpid(c.Pid, &c.Status, WNOHANG);
+      if (w == c.Pid || (w < 0 && errno != EINTR)) {
+        c.Reaped = true;
+        return;
+      }
+      usleep(10000);
+    }
+    kill(c.Pid, SIGKILL);
+    while (waitpid(c.Pid, &c.Status, 0) < 0 && errno == EINTR) {
+    }
+    c.Reaped = true;
+  }
+
+  // What became of the worker: its signal or exit status, and the line it held.
+  std::string Death(std::size_t index) {
+    Child& c = FChildren[index];
+    Reap(c);
+    std::string how;
+    if (WIFSIGNALED(c.Status))
+      how = common::Fmt("stopped with signal %d (%s)", WTERMSIG(c.Status), strsignal(WTERMSIG(c.Status)));
+    else if (WIFEXITED(c.Status))
+      how = common::Fmt("ended with status %d", WEXITSTATUS(c.Status));
+    else
+      how = "ended";
+    std::string where;
+    const std::size_t started = c.Slot ? *c.Slot : 0;
+    for (const TBatch& b : FBatches) {
+      if (b.Child != index) continue;
+      if (started > c.Answered && started - c.Answered <= b.Lines.size())
+        where = common::Fmt(" while validating line %d", b.FirstLine + (started - c.Answered) - 1);
+      else
+        where = common::Fmt(" before line %d", b.FirstLine);
+      break;
+    }
+    return common::Fmt("Worker process %d (pid %d) %s%s", index + 1, static_cast<int>(c.Pid), how, where);
+  }
+
   void Fill() {
     while (FRemaining > 0 && FBatches.size() < kBatchesPerJob * FChildren.size()) {
       TBatch b;
       b.Child = FNext;
+      b.FirstLine = FLinesSent + 1;
       Packer out;
       out.U32(0);
       std::size_t bytes = 0;
@@ -313,10 +436,15 @@ class TProcessLineSource final : public verimek::TLineSource {
         b.Lines.push_back(std::move(line));
       }
       if (b.Lines.empty()) break;
+      FLinesSent += b.Lines.size();
       const auto count = static_cast<std::uint32_t>(b.Lines.size());
       std::memcpy(out.FOut.data(), &count, 4);
-      WriteFrame(FChildren[FNext].In, out.FOut);
       FBatches.push_back(std::move(b));
+      try {
+        WriteFrame(FChildren[FNext].In, out.FOut);
+      } catch (const std::exception&) {
+        throw std::runtime_error(Death(FNext));
+      }
       FNext = (FNext + 1) % FChildren.size();
     }
   }
@@ -325,9 +453,15 @@ class TProcessLineSource final : public verimek::TLineSource {
     for (Child& c : FChildren) close(c.In);
     for (Child& c : FChildren) close(c.Out);
     for (Child& c : FChildren) {
-      int status = 0;
-      while (waitpid(c.Pid, &status, 0) < 0 && errno == EINTR) {
-      }
+      if (!c.Reaped)
+        while (waitpid(c.Pid, &c.Status, 0) < 0 && errno == EINTR) {
+        }
+      c.Reaped = true;
+    }
+    if (FPump.joinable()) FPump.join();
+    for (Child& c : FChildren) {
+      close(c.Err);
+      if (c.Slot) munmap(const_cast<std::uint32_t*>(c.Slot), kSlotSize);
     }
     FChildren.clear();
   }
@@ -336,9 +470,11 @@ class TProcessLineSource final : public verimek::TLineSource {
   double FDate;
   verimek::TLineReader* FReader = nullptr;
   std::size_t FRemaining = 0;
+  std::size_t FLinesSent = 0;
   std::vector<Child> FChildren;
   std::deque<TBatch> FBatches;
   std::size_t FNext = 0;
+  std::thread FPump;
 };
 
 // Counts the messages stored, for the progress line.
@@ -536,12 +672,12 @@ class Progress {
     int filled = static_cast<int>(static_cast<long long>(width) * (pos + 1) / max);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(width, '-');
-    std::fprintf(stderr, "\r[%s] %d/%d lines  %.0f msg/s  %d:%02d left\033[K", bar.c_str(), pos + 1, max, rate,
-                 static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+    ErrPrintf("\r[%s] %d/%d lines  %.0f msg/s  %d:%02d left\033[K", bar.c_str(), pos + 1, max, rate,
+              static_cast<int>(left) / 60, static_cast<int>(left) % 60);
     FShown = true;
   }
   void Clear() {
-    if (FShown) std::fprintf(stderr, "\r\033[K");
+    if (FShown) ErrPrintf("\r\033[K");
     FShown = false;
   }
 
@@ -553,18 +689,46 @@ class Progress {
 
 // ---- Commands
 
+static void RemoveDatabaseFiles(const std::string& path) {
+  for (const char* ext : {"", "-wal", "-shm", "-journal"}) std::remove((path + ext).c_str());
+}
+
+// A temporary results database goes with the run, even when the run is interrupted: the
+// signal handler removes its files, then the signal ends the process as it would have.
+static char gSignalPaths[4][4096];
+
+static void RemoveAndReraise(int sig) {
+  for (const char* p : gSignalPaths)
+    if (p[0]) unlink(p);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+static void RemoveOnSignal(const std::string& path) {
+  const char* exts[] = {"", "-wal", "-shm", "-journal"};
+  for (std::size_t i = 0; i < 4; ++i) {
+    const std::string name = path + exts[i];
+    if (name.size() >= sizeof gSignalPaths[i]) return;
+    std::memcpy(gSignalPaths[i], name.c_str(), name.size() + 1);
+  }
+  struct sigaction sa {};
+  sa.sa_handler = RemoveAndReraise;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
 static int Usage() {
-  std::fprintf(stderr,
-               "usage: verimek-cli validate FILE [--db PATH] [--keepdb] [--jobs N] [--json] [--stop-on-error]\n"
-               "                                 [--message-date YYYY-MM-DD]\n");
+  ErrPrintf(
+      "usage: verimek-cli validate FILE [--db PATH] [--keepdb] [--jobs N] [--json] [--stop-on-error]\n"
+      "                                 [--message-date YYYY-MM-DD]\n");
   return 2;
 }
 
 int CmdValidate(const Args& args) {
-  if (args.size() == 2 && args[0] == "--worker-process") {
+  if ((args.size() == 2 || args.size() == 3) && args[0] == "--worker-process") {
     verimek::TValidationSettings s;
     s.MessageDate = std::strtod(args[1].c_str(), nullptr);
-    return ServeLines(s);
+    return ServeLines(s, args.size() == 3 ? std::atoi(args[2].c_str()) : -1);
   }
   std::string file, dbPath;
   bool keepDb = false, json = false, stopOnError = false;
@@ -575,6 +739,10 @@ int CmdValidate(const Args& args) {
     bool hasValue = i + 1 < args.size();
     if (a == "--db" && hasValue) {
       dbPath = args[++i];
+      if (dbPath.empty()) {
+        ErrPrintf("verimek-cli: --db needs a file name\n");
+        return Usage();
+      }
     } else if (a == "--keepdb") {
       keepDb = true;
     } else if (a == "--json") {
@@ -588,7 +756,7 @@ int CmdValidate(const Args& args) {
       jobs = static_cast<int>(n);
     } else if (a == "--message-date" && hasValue) {
       if (!verimek::ParseIsoDate(args[++i], date)) {
-        std::fprintf(stderr, "verimek-cli: invalid date \"%s\" (expecting YYYY-MM-DD)\n", args[i].c_str());
+        ErrPrintf("verimek-cli: invalid date \"%s\" (expecting YYYY-MM-DD)\n", args[i].c_str());
         return 2;
       }
     } else if (!a.empty() && a[0] != '-' && file.empty()) {
@@ -599,14 +767,22 @@ int CmdValidate(const Args& args) {
   }
   if (file.empty()) return Usage();
   const bool temporary = dbPath.empty();
-  if (temporary) dbPath = verimek::NewTempDbFileName();
+  if (temporary) {
+    try {
+      dbPath = verimek::NewTempDbFileName();
+    } catch (const std::exception& e) {
+      ErrPrintf("verimek-cli: %s\n", e.what());
+      return 2;
+    }
+    if (!keepDb) RemoveOnSignal(dbPath);
+  }
 
   verimek::TDirectWorkerHost host;
   std::unique_ptr<verimek::TValidateFileWorker> worker;
   try {
     worker = std::make_unique<verimek::TValidateFileWorker>(host, verimek::TComponentFactory::ByClassId(), file, dbPath);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "verimek-cli: %s\n", e.what());
+    ErrPrintf("verimek-cli: %s\n", e.what());
     return 2;
   }
   worker->Settings.MessageDate = date;
@@ -635,7 +811,7 @@ int CmdValidate(const Args& args) {
   };
   worker->OnError = [&](verimek::TWorker&, const std::string& msg, bool& cancel) {
     progress.Clear();
-    std::fprintf(stderr, "%d\t%s\n", line, msg.c_str());
+    ErrPrintf("%d\t%s\n", line, msg.c_str());
     ++lineErrors;
     cancel = stopOnError;
   };
@@ -643,28 +819,36 @@ int CmdValidate(const Args& args) {
   progress.Clear();
   pool.reset();
   const std::string lastError = worker->LastError();
+  const bool storageFailed = worker->StorageFailed();
   worker.reset();
 
   int rc = 0;
-  if (!lastError.empty()) {
-    std::fprintf(stderr, "verimek-cli: %s\n", lastError.c_str());
+  if (!lastError.empty() && !storageFailed) {
+    ErrPrintf("verimek-cli: %s\n", lastError.c_str());
     rc = 2;
   } else {
     try {
       TDatabase db(dbPath, false);
+      // Exclusive locking reads a write-ahead log without a shared-memory file: the summary
+      // still shows after a run that filled the disk.
+      db.ExecSql("PRAGMA locking_mode=EXCLUSIVE", false);
       Summary s = ReadSummary(db, LoadCodeTexts());
       PrintSummary(s, json, lineErrors, true);
       // A line that could not be validated is no success either.
       rc = (s.WithErrors > 0 || lineErrors > 0) ? 1 : 0;
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "verimek-cli: %s\n", e.what());
+      ErrPrintf("verimek-cli: %s\n", e.what());
+      rc = 2;
+    }
+    if (storageFailed) {
+      ErrPrintf("verimek-cli: %s\n", lastError.c_str());
       rc = 2;
     }
   }
   if (temporary && !keepDb) {
-    for (const char* ext : {"", "-wal", "-shm"}) std::remove((dbPath + ext).c_str());
-  } else if (!json) {
-    std::fprintf(stderr, "results database: %s\n", dbPath.c_str());
+    RemoveDatabaseFiles(dbPath);
+  } else if (!json && common::FileExists(dbPath)) {
+    ErrPrintf("results database: %s\n", dbPath.c_str());
   }
   return rc;
 }
@@ -683,7 +867,7 @@ int CmdResults(const Args& args) {
       dbPath.clear(), i = args.size();
   }
   if (dbPath.empty()) {
-    std::fprintf(stderr, "usage: verimek-cli results DB [--message ID] [--json]\n");
+    ErrPrintf("usage: verimek-cli results DB [--message ID] [--json]\n");
     return 2;
   }
   try {
@@ -694,8 +878,11 @@ int CmdResults(const Args& args) {
       return 0;
     }
     char* end = nullptr;
+    errno = 0;
     long long id = std::strtoll(messageId.c_str(), &end, 10);
     if (messageId.empty() || *end) throw std::runtime_error("Invalid message id \"" + messageId + "\"");
+    if (errno == ERANGE)
+      throw std::runtime_error("Invalid message id \"" + messageId + "\" (too large for a 64-bit number)");
     const std::string ids = std::to_string(id);
     auto m = db.GetTable("select * from Messages where Id = %s", {ids});
     if (m->Eof()) throw std::runtime_error("Message " + ids + " not found");
@@ -730,7 +917,7 @@ int CmdResults(const Args& args) {
     }
     return 0;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "verimek-cli: %s\n", e.what());
+    ErrPrintf("verimek-cli: %s\n", e.what());
     return 2;
   }
 }

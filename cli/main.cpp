@@ -3,10 +3,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
+#include "Output.h"
+#include "Platform.h"
 #include "SysTrace.h"
 
 namespace {
@@ -41,13 +44,37 @@ const Command kCommands[] = {
 };
 
 void Usage(FILE* out) {
+  if (out == stderr) {
+    std::string text = "usage: verimek-cli COMMAND [ARGS]\n       verimek-cli --version\n\ncommands:\n";
+    for (const Command& c : kCommands) text.append("  ").append(c.usage).append("\n");
+    common::WriteStdErr(text);
+    return;
+  }
   std::fprintf(out, "usage: verimek-cli COMMAND [ARGS]\n       verimek-cli --version\n\ncommands:\n");
   for (const Command& c : kCommands) std::fprintf(out, "  %s\n", c.usage);
 }
 
 }  // namespace
 
+// Runs one command; whatever it lets escape (memory exhaustion above all) ends it with a
+// message and status 2 instead of an abort. A failed write of its results is no success either.
+int RunCommand(const Command& c, const cli::Args& args) {
+  int rc = 2;
+  try {
+    rc = c.run(args);
+  } catch (const std::bad_alloc&) {
+    cli::ErrPrintf("verimek-cli: %s failed (out of memory: std::bad_alloc)\n", c.name);
+    rc = 2;
+  } catch (const std::exception& e) {
+    cli::ErrPrintf("verimek-cli: %s failed (%s)\n", c.name, e.what());
+    rc = 2;
+  }
+  if (!cli::FinishOutput()) rc = 2;
+  return rc;
+}
+
 int main(int argc, char** argv) {
+  cli::InitStandardStreams();
   // Standard output carries results that other tools read: trace lines never go there.
   EdiSetConsoleTraceAllowed(0);
   common::InitProgramTrace(argc, argv, VERIMEK_VERSION);
@@ -65,21 +92,21 @@ int main(int argc, char** argv) {
   std::string cmd = argv[1];
   if (cmd == "--version" || cmd == "-V") {
     std::printf("verimek-cli %s\n", VERIMEK_VERSION);
-    return 0;
+    return cli::FinishOutput() ? 0 : 2;
   }
   if (cmd == "--help" || cmd == "-h" || cmd == "help") {
     Usage(stdout);
-    return 0;
+    return cli::FinishOutput() ? 0 : 2;
   }
   cli::Args args(argv + 2, argv + argc);
   for (const Command& c : kCommands)
     if (cmd == c.name) {
       CoInitialize(nullptr);
-      int rc = c.run(args);
+      int rc = RunCommand(c, args);
       CoUninitialize();
       return rc;
     }
-  std::fprintf(stderr, "verimek-cli: unknown command \"%s\"\n", cmd.c_str());
+  cli::ErrPrintf("verimek-cli: unknown command \"%s\"\n", cmd.c_str());
   Usage(stderr);
   return 2;
 }

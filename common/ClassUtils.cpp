@@ -49,11 +49,13 @@ std::string common::TString::UnformatEdifact(std::string_view Edifact) {
   return result;
 }
 
-std::string common::TString::FormatEdifact(std::string_view Edifact) {
+bool common::TString::FormatEdifact(std::string_view Edifact, const std::function<bool(std::string_view)>& Sink) {
   const std::string flat = UnformatEdifact(Edifact);
-  std::string result;
-  result.reserve(flat.size() + flat.size() / 4);
+  // Deep nesting makes the indented form quadratic in the input: it is handed out a line at a
+  // time, never held whole. Each line ends with "'", so the line break goes before the next one.
+  static const std::string blanks(256, ' ');
   std::size_t indent = 0;
+  bool first = true;
   std::string_view s(flat);
   while (!s.empty()) {
     std::string_view seg = EdiFetch(s, '\'', '?');
@@ -61,11 +63,27 @@ std::string common::TString::FormatEdifact(std::string_view Edifact) {
     // "?'"; one ending in "??" ends with a released "?" and is complete.
     if (StartsWithAny(seg, "XGT", "XET", "XRT")) indent = indent >= 4 ? indent - 4 : 0;
     if (seg != "\r\n") {
-      result.append(indent, ' ').append(seg).append("'\r\n");
+      if (!first && !Sink("\r\n")) return false;
+      first = false;
+      for (std::size_t left = indent; left > 0;) {
+        const std::size_t n = left < blanks.size() ? left : blanks.size();
+        if (!Sink(std::string_view(blanks.data(), n))) return false;
+        left -= n;
+      }
+      if (!Sink(seg) || !Sink("'")) return false;
     }
     if (StartsWithAny(seg, "XGH", "XEH", "XRH")) indent += 4;
   }
-  while (!result.empty() && (result.back() == '\r' || result.back() == '\n')) result.pop_back();
+  return true;
+}
+
+std::string common::TString::FormatEdifact(std::string_view Edifact) {
+  std::string result;
+  result.reserve(Edifact.size() + Edifact.size() / 4);
+  FormatEdifact(Edifact, [&](std::string_view piece) {
+    result.append(piece);
+    return true;
+  });
   return result;
 }
 

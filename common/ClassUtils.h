@@ -1,6 +1,7 @@
 // Conversions between the one-line and the indented form of an interchange, and small text helpers.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,8 @@ class TString {
   /// One segment per line, group, message and block contents shifted by four spaces a level.
   /// The text is unformatted first, so an indented text gives the same result.
   static std::string FormatEdifact(std::string_view Edifact);
+  /// The same text handed to Sink piece by piece; stops and returns false when Sink does.
+  static bool FormatEdifact(std::string_view Edifact, const std::function<bool(std::string_view)>& Sink);
   /// The list's lines become the indented form's lines.
   static void FormatEdifact(TStringList& Edifact);
   /// Segments joined on one line, each ending with "'"; blanks between segments are dropped.

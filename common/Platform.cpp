@@ -2,6 +2,7 @@
 #include "Platform.h"
 
 #include <dlfcn.h>
+#include <edicom/EdiCom.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
@@ -68,9 +69,10 @@ void OutputDebugText(const std::string& text) {
       return;
     }
   }
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
+  WriteStdErr(text);
 }
+
+void WriteStdErr(std::string_view text) { EdiWriteStdErr(text.data(), text.size()); }
 
 bool IsDebuggerPresent() {
   std::ifstream in("/proc/self/status");

@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace common {
 
@@ -22,6 +23,9 @@ EventLogHook SetEventLogHook(EventLogHook hook);
 void OutputDebugText(const std::string& text);
 using DebugOutputHook = std::function<void(const std::string& text)>;
 DebugOutputHook SetDebugOutputHook(DebugOutputHook hook);
+
+// Writes text (whole lines) to standard error in one piece under the process-wide lock.
+void WriteStdErr(std::string_view text);
 
 // True when a tracer (debugger) is attached: TracerPid in /proc/self/status is not 0.
 bool IsDebuggerPresent();

@@ -82,7 +82,28 @@ TDatabase::~TDatabase() {
   sqlite3_close(FDb);
 }
 
-void TDatabase::Fail() const { throw ESqliteError(common::AnsiToUtf8(sqlite3_errmsg(FDb))); }
+void TDatabase::Fail() const {
+  throw ESqliteError(common::AnsiToUtf8(sqlite3_errmsg(FDb)), sqlite3_extended_errcode(FDb));
+}
+
+bool ESqliteError::IsStorageFailure() const {
+  switch (FResultCode & 0xFF) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_NOMEM:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_PERM:
+    case SQLITE_PROTOCOL:
+      return true;
+    default:
+      return false;
+  }
+}
 
 void TDatabase::RowsChangedCheck(const std::string& Sql, std::int64_t before) const {
   if (sqlite3_total_changes64(FDb) == before)
@@ -162,8 +183,9 @@ void TDatabase::ExecParams(const std::string& Sql, const std::vector<TSqlValue>&
   }
   if (rc != SQLITE_DONE) {
     std::string msg = common::AnsiToUtf8(sqlite3_errmsg(FDb));
+    const int code = sqlite3_extended_errcode(FDb);
     sqlite3_reset(stmt);
-    throw ESqliteError(msg);
+    throw ESqliteError(msg, code);
   }
   if (CheckRowsChanged && sqlite3_total_changes64(FDb) == before) {
     std::string text = ExpandedSql(stmt, Sql);

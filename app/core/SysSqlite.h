@@ -22,7 +22,16 @@ namespace verimek {
 /// A failure of the database: SQLite's own message, or one of the fixed texts below.
 class ESqliteError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ESqliteError(const std::string& AMessage, int AResultCode = 0)
+      : std::runtime_error(AMessage), FResultCode(AResultCode) {}
+  /// SQLite's extended result code; 0 for the fixed texts.
+  int ResultCode() const { return FResultCode; }
+  /// True when the file or its medium failed (full disk, I/O error, lost lock...), as opposed
+  /// to one statement or value being refused: storing anything more is then pointless.
+  bool IsStorageFailure() const;
+
+ private:
+  int FResultCode;
 };
 
 /// All rows of one query, read when it is created. Values are UTF-8; NULL reads as "" or 0.

@@ -457,7 +457,12 @@ void TValidateFileWorker::SaveMessageResult(const std::string& Line, int XehId, 
     } catch (...) {
       // The first failure is the one worth reporting.
     }
-    throw;
+    try {
+      throw;
+    } catch (const ESqliteError& e) {
+      if (e.IsStorageFailure()) throw EStorageError(common::Fmt("Storing the results failed (%s)", e.what()));
+      throw;
+    }
   }
 }
 
@@ -512,12 +517,17 @@ void TValidateFileWorker::Execute() {
           SaveLineOutcome(line, outcome);
         else
           ValidateLine(line);
+      } catch (const EStorageError&) {
+        throw;
       } catch (const std::exception& e) {
         FErrorMsg = e.what();
         DoError();
         if (FCancel) break;
       }
     }
+  } catch (const EStorageError& e) {
+    FStorageFailed = true;
+    FLastError = e.what();
   } catch (const std::exception& e) {
     FLastError = e.what();
   }

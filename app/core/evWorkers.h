@@ -208,6 +208,13 @@ class TReadAheadLineSource final : public TLineSource {
   std::unique_ptr<TImpl> FImpl;
 };
 
+/// The results database could not store a message (full disk, I/O error): the run ends there,
+/// since every further line would fail the same way.
+class EStorageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 /// Validates every line of a file into a results database.
 class TValidateFileWorker : public TWorker {
  public:
@@ -227,6 +234,8 @@ class TValidateFileWorker : public TWorker {
   TDatabaseFactory DatabaseFactory;
   /// Lines validated elsewhere (other processes); the worker's own document when null.
   TLineSource* LineSource = nullptr;
+  /// True when the run ended because storing failed; what was stored before stays.
+  bool StorageFailed() const { return FStorageFailed; }
 
  protected:
   void Execute() override;
@@ -243,6 +252,7 @@ class TValidateFileWorker : public TWorker {
   std::unique_ptr<TDatabase> FDatabase;
   std::string FErrorMsg;
   bool FCancel = false;
+  bool FStorageFailed = false;
   std::string FProgressMsg;
   std::int32_t FProgressMin = 0, FProgressMax = 0, FProgressPos = 0;
 };

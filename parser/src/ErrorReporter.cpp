@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Platform.h"
+
 namespace kalvix {
 
 namespace {
@@ -22,9 +24,11 @@ void ErrorReporter::SetEchoEnabled(bool on) { EchoState().store(on ? 1 : 0, std:
 
 void ErrorReporter::Add(std::string text) {
   if (FEcho && EchoEnabled()) {
-    std::fputs("ErrorReporter: ", stderr);
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fputc('\n', stderr);
+    // One write for the whole line: callers read standard error line by line.
+    std::string line;
+    line.reserve(text.size() + 16);
+    line.append("ErrorReporter: ").append(text).push_back('\n');
+    common::WriteStdErr(line);
   }
   FErrors.push_back(std::move(text));
 }

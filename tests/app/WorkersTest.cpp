@@ -397,15 +397,16 @@ TEST_F(FileWorkerTest, SqliteFailuresRollBackOnlyTheirMessage) {
     db->ExecSql("PRAGMA max_page_count = 16", false);
     return db;
   };
+  // A full database is no fault of the line: the run ends at the first message it cannot store,
+  // instead of repeating the failure for every line left, and keeps what it stored.
   run = Run(file);
-  EXPECT_EQ(run.LastError, "");
-  ASSERT_FALSE(run.Errors.empty());
-  for (const std::string& e : run.Errors) EXPECT_EQ(e, "database or disk is full");
+  EXPECT_EQ(run.LastError, "Storing the results failed (database or disk is full)");
+  EXPECT_TRUE(run.Errors.empty());
   FDbFactory = nullptr;
   auto db = Db();
   const std::int64_t stored = db->GetTableValue("select count(*) from Messages");
   EXPECT_GT(stored, 0);
-  EXPECT_EQ(stored + static_cast<std::int64_t>(run.Errors.size()), 12);
+  EXPECT_LT(stored, 12);
   ExpectWholeMessages(*db);
   for (std::int64_t id = 1; id <= stored; ++id) {
     auto body = db->GetTable("select body from data where MessageId = %s and xehid = %s", {std::to_string(id), "1"});

@@ -1,13 +1,13 @@
 // libedicom.so: the process-wide part of the component runtime (strings, variants, apartments,
 // error information, creation through the class registry, registration, host services).
+#include <dlfcn.h>
 #include <edicom/EdiCom.h>
 #include <edicom/EdiComCpp.h>
-
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -468,8 +468,25 @@ void EdiShowErrorBox(const char* text) {
   }
   if (handler)
     handler(text ? text : "", ctx);
-  else
-    std::fprintf(stderr, "Error: %s\n", text ? text : "");
+  else {
+    const std::string line = std::string("Error: ") + (text ? text : "") + "\n";
+    EdiWriteStdErr(line.data(), line.size());
+  }
+}
+
+int EdiWriteStdErr(const char* text, std::size_t length) {
+  static std::mutex* lock = new std::mutex();  // lives for the process: late destructors write too
+  std::lock_guard<std::mutex> guard(*lock);
+  // Anything buffered in the stream goes first, so that lines keep their order.
+  std::fflush(stderr);
+  while (length > 0) {
+    ssize_t n = ::write(STDERR_FILENO, text, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return -1;
+    text += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return 0;
 }
 
 void EdiSetConsoleTraceAllowed(int allowed) { gConsoleTrace = allowed ? 1 : 0; }

@@ -264,3 +264,7 @@ EDICOM_API void EdiShowErrorBox(const char* utf8Text);
 // standard output carries results, switches this off). On by default.
 EDICOM_API void EdiSetConsoleTraceAllowed(int allowed);
 EDICOM_API int EdiConsoleTraceAllowed();
+// Writes text to standard error in one piece: one lock for every module of the process and one
+// write call where the descriptor allows, so that diagnostic lines of several threads (or of
+// processes sharing the descriptor) never tear. Returns 0, or -1 when the write failed.
+EDICOM_API int EdiWriteStdErr(const char* text, std::size_t length);
