@@ -90,17 +90,6 @@ DATE Today() {
   return std::floor(static_cast<double>(asUtc) / 86400.0) + 25569.0;
 }
 
-// False when the file cannot be opened or read (a directory opens but fails on reading).
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char buf[65536];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
 std::string Failure(HRESULT hr) {
   std::string why = TakeErrorDescription();
   char buf[32];

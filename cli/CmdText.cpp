@@ -1,8 +1,6 @@
 // indent / unindent / split: the text helpers on a file, for triage and scripts.
 #include <cstdio>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,15 +11,6 @@
 
 namespace cli {
 
-static bool ReadAll(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  text = ss.str();
-  return !in.bad();
-}
-
 // Writes what fn hands out, piece by piece, followed by a line end; stops at a failed write.
 using TTransform = bool (*)(std::string_view text, const std::function<bool(std::string_view)>& sink);
 
@@ -31,7 +20,7 @@ static int TransformFile(const Args& args, const char* name, TTransform fn) {
     return 2;
   }
   std::string text;
-  if (!ReadAll(args[0], text)) {
+  if (!ReadWholeFile(args[0], text)) {
     ErrPrintf("verimek-cli: cannot read \"%s\"\n", args[0].c_str());
     return 2;
   }

@@ -64,6 +64,18 @@ bool FinishOutput() {
   return false;
 }
 
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  struct Closer {
+    std::FILE* F;
+    ~Closer() { std::fclose(F); }
+  } closer{f};
+  char buf[1 << 16];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
+  return !std::ferror(f);
+}
+
 void ErrPrintf(const char* format, ...) {
   char small[512];
   va_list args;
