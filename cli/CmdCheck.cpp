@@ -32,34 +32,12 @@ void ErrorBoxToStderr(const char* text, void*) {
   ErrPrintf("%s\n", text);
 }
 
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
-    }
-  }
-  return out + "\"";
-}
-
 void PrintJsonArray(const char* name, const std::vector<Finding>& list, bool last) {
   std::printf("  \"%s\": [", name);
   for (std::size_t i = 0; i < list.size(); ++i) {
     const Finding& f = list[i];
     std::printf("%s\n    {\"segmentNo\": %d, \"segmentKey\": %s, \"code\": %s, \"message\": %s}", i ? "," : "",
-                f.segmentNo, JsonText(f.key).c_str(), JsonText(f.code).c_str(), JsonText(f.message).c_str());
+                f.segmentNo, JsonString(f.key).c_str(), JsonString(f.code).c_str(), JsonString(f.message).c_str());
   }
   std::printf("%s]%s\n", list.empty() ? "" : "\n  ", last ? "" : ",");
 }

@@ -25,6 +25,7 @@
 #include "LineReader.h"
 #include "Output.h"
 #include "Platform.h"
+#include "ResultsReader.h"
 #include "SysSqlite.h"
 #include "evWorkers.h"
 
@@ -488,171 +489,104 @@ class TCountingDatabase final : public TDatabase {
   std::size_t Messages = 0;
 };
 
-// ---- Summary
+// ---- Summary: what the file sheet shows of a run, printed.
 
-// Comma text: items split at commas (or blanks and controls) outside double quotes; "" inside quotes is ".
-static std::vector<std::pair<std::string, std::string>> ParseCodeList(const std::string& text) {
-  std::vector<std::pair<std::string, std::string>> out;
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n) {
-    while (i < n && (text[i] == ',' || static_cast<unsigned char>(text[i]) <= ' ')) ++i;
-    if (i >= n) break;
-    std::string item;
-    if (text[i] == '"') {
-      ++i;
-      while (i < n) {
-        if (text[i] == '"') {
-          if (i + 1 < n && text[i + 1] == '"') {
-            item.push_back('"');
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        item.push_back(text[i++]);
-      }
-    } else {
-      while (i < n && text[i] != ',' && static_cast<unsigned char>(text[i]) > ' ') item.push_back(text[i++]);
-    }
-    std::size_t eq = item.find('=');
-    if (eq == std::string::npos)
-      out.emplace_back(item, "");
-    else
-      out.emplace_back(item.substr(0, eq), item.substr(eq + 1));
-  }
-  return out;
-}
-
-struct CodeTexts {
-  std::vector<std::pair<std::string, std::string>> Errors, Warnings;
-  static std::string Find(const std::vector<std::pair<std::string, std::string>>& list, const std::string& code) {
-    for (const auto& [c, t] : list)
-      if (c == code) return t;
-    return "";
-  }
-};
+using verimek::TFileResultsModel;
 
 // The engine's code lists; empty when no engine can be created.
-static CodeTexts LoadCodeTexts() {
-  CodeTexts t;
+static void LoadCodeTexts(TFileResultsModel& model) {
   edicom::ComPtr<ruvala::IEdiDocument> doc;
   if (edicom::FAILED(edicom::CreateInstance(ruvala::CLSID_EdiDocument, ruvala::IID_IEdiDocument, doc))) {
     edicom::TakeErrorDescription();
-    return t;
+    return;
   }
   edicom::BStr e, w;
-  if (edicom::SUCCEEDED(doc->get_ErrorCodeList(e.Put()))) t.Errors = ParseCodeList(e.Utf8());
-  if (edicom::SUCCEEDED(doc->get_WarningCodeList(w.Put()))) t.Warnings = ParseCodeList(w.Utf8());
-  return t;
+  TFileResultsModel::TCodeTexts errors, warnings;
+  if (edicom::SUCCEEDED(doc->get_ErrorCodeList(e.Put()))) errors = verimek::ParseCodeList(e.Utf8());
+  if (edicom::SUCCEEDED(doc->get_WarningCodeList(w.Put()))) warnings = verimek::ParseCodeList(w.Utf8());
+  model.SetCodeTexts(std::move(errors), std::move(warnings));
 }
 
-static std::string Percent(std::int64_t count, std::int64_t total) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.2f", total > 0 ? 100.0 * static_cast<double>(count) / static_cast<double>(total) : 0.0);
-  return buf;
-}
-
-static std::string Json(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
-    }
-  }
-  return out + "\"";
-}
-
-struct CodeRow {
-  std::string Code, Text;
-  std::int64_t Count;
+struct TSummaryOptions {
+  bool Json = false;
+  bool ByText = false;
+  bool WithLineErrors = false;
+  std::size_t LineErrors = 0;
 };
 
-static std::vector<CodeRow> ByCode(TDatabase& db, const char* sql,
-                                   const std::vector<std::pair<std::string, std::string>>& texts,
-                                   std::int64_t& total) {
-  std::vector<CodeRow> rows;
-  total = 0;
-  for (auto t = db.GetTable(sql); !t->Eof(); t->Next()) {
-    rows.push_back({t->AsString("Code"), "", t->AsInteger("Count")});
-    rows.back().Text = CodeTexts::Find(texts, rows.back().Code);
-    total += rows.back().Count;
+static void PrintSummary(TFileResultsModel& model, const TSummaryOptions& o) {
+  const std::vector<TFileResultsModel::TGlobalRow> global = model.GlobalRows();
+  struct TList {
+    const char *Title, *JsonName;
+    bool IsText;
+    TFileResultsModel::TStatList Stats;
+  };
+  std::vector<TList> lists = {{"By Error Code", "errorsByCode", false, model.ErrorsByCode()},
+                              {"By Warning Code", "warningsByCode", false, model.WarningsByCode()}};
+  if (o.ByText) {
+    lists.push_back({"By Error Message", "errorsByText", true, model.ErrorsByText()});
+    lists.push_back({"By Warning Message", "warningsByText", true, model.WarningsByText()});
   }
-  return rows;
-}
-
-struct Summary {
-  std::int64_t Valid, WithErrors, WithWarnings, Total;
-  std::vector<CodeRow> Errors, Warnings;
-  std::int64_t ErrorTotal, WarningTotal;
-};
-
-static Summary ReadSummary(TDatabase& db, const CodeTexts& texts) {
-  Summary s;
-  s.Valid = db.GetTableValue("Select count(*) from Messages where ErrorCount = 0 and WarningCount = 0");
-  s.WithErrors = db.GetTableValue("Select count(*) from Messages where ErrorCount <> 0");
-  s.WithWarnings = db.GetTableValue("Select count(*) from Messages where ErrorCount = 0 and WarningCount <> 0");
-  s.Total = db.GetTableValue("Select count(*) from Messages");
-  s.Errors = ByCode(db, "select ErrorCode as Code, count(*) as Count from errors group by ErrorCode order by ErrorCode",
-                    texts.Errors, s.ErrorTotal);
-  s.Warnings = ByCode(
-      db, "select WarningCode as Code, count(*) as Count from Warnings group by WarningCode order by WarningCode",
-      texts.Warnings, s.WarningTotal);
-  return s;
-}
-
-static void PrintSummary(const Summary& s, bool json, std::size_t lineErrors, bool withLineErrors) {
-  const std::pair<const char*, std::int64_t> global[] = {
-      {"Messages valid", s.Valid}, {"Messages with error(s)", s.WithErrors}, {"Messages with warning(s)", s.WithWarnings}};
-  if (json) {
+  if (o.Json) {
     std::string out = "{\"global\":[";
-    for (const auto& [caption, count] : global)
-      out += std::string("{\"caption\":") + Json(caption) + ",\"count\":" + std::to_string(count) +
-             ",\"percent\":" + Percent(count, s.Total) + "},";
-    out += "{\"caption\":\"Total\",\"count\":" + std::to_string(s.Total) + "}]";
-    auto list = [&](const char* name, const std::vector<CodeRow>& rows, std::int64_t total) {
-      out += std::string(",\"") + name + "\":[";
-      for (std::size_t i = 0; i < rows.size(); ++i)
-        out += std::string(i ? "," : "") + "{\"code\":" + Json(rows[i].Code) + ",\"text\":" + Json(rows[i].Text) +
-               ",\"count\":" + std::to_string(rows[i].Count) + ",\"percent\":" + Percent(rows[i].Count, total) + "}";
+    for (const auto& g : global) {
+      out += std::string("{\"caption\":") + JsonString(g.Caption) + ",\"count\":" + std::to_string(g.Count);
+      out += g.Percent.empty() ? "}]" : ",\"percent\":" + g.Percent + "},";
+    }
+    for (const TList& l : lists) {
+      out += std::string(",\"") + l.JsonName + "\":[";
+      for (std::size_t i = 0; i < l.Stats.Rows.size(); ++i) {
+        const TFileResultsModel::TStatRow& r = l.Stats.Rows[i];
+        out += std::string(i ? "," : "") + "{" + (l.IsText ? "" : "\"code\":" + JsonString(r.Key) + ",") +
+               "\"text\":" + JsonString(r.Text) + ",\"count\":" + std::to_string(r.Count) +
+               ",\"percent\":" + r.Percent + "}";
+      }
       out += "]";
-    };
-    list("errorsByCode", s.Errors, s.ErrorTotal);
-    list("warningsByCode", s.Warnings, s.WarningTotal);
-    if (withLineErrors) out += ",\"lineErrors\":" + std::to_string(lineErrors);
+    }
+    if (o.WithLineErrors) out += ",\"lineErrors\":" + std::to_string(o.LineErrors);
     out += "}\n";
     std::fputs(out.c_str(), stdout);
     return;
   }
   // Counts and percentages first, so that long catalogue texts do not break the columns.
   std::printf("Global Result\n");
-  for (const auto& [caption, count] : global)
-    std::printf("  %10lld %8s  %s\n", static_cast<long long>(count), Percent(count, s.Total).c_str(), caption);
-  std::printf("  %10lld %8s  %s\n", static_cast<long long>(s.Total), "", "Total");
-  auto table = [](const char* title, const std::vector<CodeRow>& rows, std::int64_t total) {
-    std::printf("\n%s\n", title);
-    for (const CodeRow& r : rows) {
-      std::string caption = r.Code + " : " + r.Text;
-      std::printf("  %10lld %8s  %s\n", static_cast<long long>(r.Count), Percent(r.Count, total).c_str(),
-                  caption.c_str());
+  for (const auto& g : global)
+    std::printf("  %10lld %8s  %s\n", static_cast<long long>(g.Count), g.Percent.c_str(), g.Caption.c_str());
+  for (const TList& l : lists) {
+    std::printf("\n%s\n", l.Title);
+    for (const TFileResultsModel::TStatRow& r : l.Stats.Rows)
+      std::printf("  %10lld %8s  %s\n", static_cast<long long>(r.Count), r.Percent.c_str(), r.Caption.c_str());
+  }
+  if (o.WithLineErrors && o.LineErrors) std::printf("\nLines that failed: %zu\n", o.LineErrors);
+}
+
+// A page of messages as the details list shows it.
+static void PrintPage(TFileResultsModel& model, std::int64_t offset, std::int64_t rows, bool json) {
+  const std::int64_t total = model.TotalMessages();
+  const std::vector<verimek::TMessageRow> page = model.Page(offset, rows);
+  if (json) {
+    std::string out = "{\"offset\":" + std::to_string(offset < 0 ? 0 : offset) + ",\"total\":" + std::to_string(total) +
+                      ",\"messages\":[";
+    for (std::size_t i = 0; i < page.size(); ++i) {
+      const verimek::TMessageRow& m = page[i];
+      out += std::string(i ? "," : "") + "{\"id\":" + std::to_string(m.Id) + ",\"xehId\":" + std::to_string(m.XehId) +
+             ",\"x921\":" + JsonString(m.X921) + ",\"x923\":" + JsonString(m.X923) + ",\"x925\":" + JsonString(m.X925) +
+             ",\"x912\":" + std::to_string(m.X912) + ",\"x916\":" + JsonString(m.X916) +
+             ",\"errors\":" + std::to_string(m.ErrorCount) + ",\"warnings\":" + std::to_string(m.WarningCount) + "}";
     }
-  };
-  table("By Error Code", s.Errors, s.ErrorTotal);
-  table("By Warning Code", s.Warnings, s.WarningTotal);
-  if (withLineErrors && lineErrors) std::printf("\nLines that failed: %zu\n", lineErrors);
+    out += "]}\n";
+    std::fputs(out.c_str(), stdout);
+    return;
+  }
+  std::printf("ID\tXEH ID\tX921\tX923\tX925\tX912\tX916\tErrors\tWarnings\n");
+  for (const verimek::TMessageRow& m : page)
+    std::printf("%lld\t%lld\t%s\t%s\t%s\t%lld\t%s\t%lld\t%lld\n", static_cast<long long>(m.Id),
+                static_cast<long long>(m.XehId), m.X921.c_str(), m.X923.c_str(), m.X925.c_str(),
+                static_cast<long long>(m.X912), m.X916.c_str(), static_cast<long long>(m.ErrorCount),
+                static_cast<long long>(m.WarningCount));
+  if (!page.empty())
+    std::printf("Records %lld to %lld of %lld\n", static_cast<long long>(page.front().Id),
+                static_cast<long long>(page.back().Id), static_cast<long long>(total));
 }
 
 // ---- Progress line
@@ -832,10 +766,16 @@ int CmdValidate(const Args& args) {
       // Exclusive locking reads a write-ahead log without a shared-memory file: the summary
       // still shows after a run that filled the disk.
       db.ExecSql("PRAGMA locking_mode=EXCLUSIVE", false);
-      Summary s = ReadSummary(db, LoadCodeTexts());
-      PrintSummary(s, json, lineErrors, true);
+      verimek::TResultsReader reader(db);
+      TFileResultsModel model(reader);
+      LoadCodeTexts(model);
+      TSummaryOptions o;
+      o.Json = json;
+      o.WithLineErrors = true;
+      o.LineErrors = lineErrors;
+      PrintSummary(model, o);
       // A line that could not be validated is no success either.
-      rc = (s.WithErrors > 0 || lineErrors > 0) ? 1 : 0;
+      rc = (reader.Count(verimek::TResultsQuery::WithErrors) > 0 || lineErrors > 0) ? 1 : 0;
     } catch (const std::exception& e) {
       ErrPrintf("verimek-cli: %s\n", e.what());
       rc = 2;
@@ -853,67 +793,89 @@ int CmdValidate(const Args& args) {
   return rc;
 }
 
+static bool ParseInt64(const std::string& text, std::int64_t& value, bool& tooLarge) {
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(text.c_str(), &end, 10);
+  tooLarge = errno == ERANGE;
+  if (text.empty() || *end || tooLarge) return false;
+  value = v;
+  return true;
+}
+
 int CmdResults(const Args& args) {
-  std::string dbPath, messageId;
-  bool json = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--message" && i + 1 < args.size())
+  static const char kUsage[] =
+      "usage: verimek-cli results DB [--message ID | --page OFFSET --rows N] [--by-text] [--json]\n";
+  std::string dbPath, messageId, pageOffset, pageRows;
+  bool json = false, byText = false, bad = false;
+  for (std::size_t i = 0; i < args.size() && !bad; ++i) {
+    const bool hasValue = i + 1 < args.size();
+    if (args[i] == "--message" && hasValue)
       messageId = args[++i];
+    else if (args[i] == "--page" && hasValue)
+      pageOffset = args[++i];
+    else if (args[i] == "--rows" && hasValue)
+      pageRows = args[++i];
     else if (args[i] == "--json")
       json = true;
+    else if (args[i] == "--by-text")
+      byText = true;
     else if (dbPath.empty() && !args[i].empty() && args[i][0] != '-')
       dbPath = args[i];
     else
-      dbPath.clear(), i = args.size();
+      bad = true;
   }
-  if (dbPath.empty()) {
-    ErrPrintf("usage: verimek-cli results DB [--message ID] [--json]\n");
+  if (bad || dbPath.empty() || (!messageId.empty() && !pageOffset.empty()) || pageOffset.empty() != pageRows.empty()) {
+    ErrPrintf("%s", kUsage);
     return 2;
   }
   try {
-    TDatabase db(dbPath, false);
-    if (messageId.empty()) {
-      Summary s = ReadSummary(db, LoadCodeTexts());
-      PrintSummary(s, json, 0, false);
+    verimek::TResultsReader reader(dbPath);
+    TFileResultsModel model(reader);
+    if (!pageOffset.empty()) {
+      std::int64_t offset = 0, rows = 0;
+      bool tooLarge = false;
+      if (!ParseInt64(pageOffset, offset, tooLarge) || !ParseInt64(pageRows, rows, tooLarge) || rows < 0) {
+        ErrPrintf("verimek-cli: invalid page \"%s\" / rows \"%s\"\n", pageOffset.c_str(), pageRows.c_str());
+        return 2;
+      }
+      PrintPage(model, offset, rows, json);
       return 0;
     }
-    char* end = nullptr;
-    errno = 0;
-    long long id = std::strtoll(messageId.c_str(), &end, 10);
-    if (messageId.empty() || *end) throw std::runtime_error("Invalid message id \"" + messageId + "\"");
-    if (errno == ERANGE)
-      throw std::runtime_error("Invalid message id \"" + messageId + "\" (too large for a 64-bit number)");
-    const std::string ids = std::to_string(id);
-    auto m = db.GetTable("select * from Messages where Id = %s", {ids});
-    if (m->Eof()) throw std::runtime_error("Message " + ids + " not found");
-    const std::string xeh = m->AsString("XehId");
-    auto body = db.GetTable("select body from data where MessageId = %s and xehid = %s", {ids, xeh});
-    if (body->RowCount() != 1)
-      throw std::runtime_error("Message " + ids + " has " + std::to_string(body->RowCount()) + " texts");
-    const std::string text = verimek::DecodeAndDecompress(body->AsString("body"));
-    auto errors = db.GetTable("select * from Errors where MessageId = %s and xehid = %s", {ids, xeh});
-    auto warnings = db.GetTable("select * from Warnings where MessageId = %s and xehid = %s", {ids, xeh});
-    auto rows = [&](verimek::TTable& t, const char* codeCol, const char* msgCol, bool asJson) {
+    if (messageId.empty()) {
+      LoadCodeTexts(model);
+      TSummaryOptions o;
+      o.Json = json;
+      o.ByText = byText;
+      PrintSummary(model, o);
+      return 0;
+    }
+    std::int64_t id = 0;
+    bool tooLarge = false;
+    if (!ParseInt64(messageId, id, tooLarge))
+      throw std::runtime_error("Invalid message id \"" + messageId + "\"" +
+                               (tooLarge ? " (too large for a 64-bit number)" : ""));
+    const std::int64_t xeh = reader.XehIdOf(id);
+    const TFileResultsModel::TMessage m = model.Message(id, xeh);
+    auto rowsOf = [&](const std::vector<verimek::TStoredFinding>& list, bool asJson) {
       std::string out;
-      for (t.First(); !t.Eof(); t.Next()) {
+      for (const verimek::TStoredFinding& f : list) {
         if (asJson)
-          out += std::string(out.empty() ? "" : ",") + "{\"segmentNo\":" + std::to_string(t.AsInteger("SegmentNo")) +
-                 ",\"segmentKey\":" + Json(t.AsString("SegmentKey")) + ",\"code\":" + Json(t.AsString(codeCol)) +
-                 ",\"message\":" + Json(t.AsString(msgCol)) + "}";
+          out += std::string(out.empty() ? "" : ",") + "{\"segmentNo\":" + std::to_string(f.SegmentNo) +
+                 ",\"segmentKey\":" + JsonString(f.SegmentKey) + ",\"code\":" + JsonString(f.Code) +
+                 ",\"message\":" + JsonString(f.Message) + "}";
         else
-          out += std::to_string(t.AsInteger("SegmentNo")) + "\t" + t.AsString("SegmentKey") + "\t" +
-                 t.AsString(codeCol) + "\t" + t.AsString(msgCol) + "\n";
+          out += std::to_string(f.SegmentNo) + "\t" + f.SegmentKey + "\t" + f.Code + "\t" + f.Message + "\n";
       }
       return out;
     };
     if (json) {
-      std::printf("{\"id\":%s,\"xehId\":%s,\"text\":%s,\"errors\":[%s],\"warnings\":[%s]}\n", ids.c_str(),
-                  xeh.c_str(), Json(text).c_str(), rows(*errors, "ErrorCode", "ErrorMessage", true).c_str(),
-                  rows(*warnings, "WarningCode", "WarningMessage", true).c_str());
+      std::printf("{\"id\":%lld,\"xehId\":%lld,\"text\":%s,\"errors\":[%s],\"warnings\":[%s]}\n",
+                  static_cast<long long>(id), static_cast<long long>(xeh), JsonString(m.Text).c_str(),
+                  rowsOf(m.Errors, true).c_str(), rowsOf(m.Warnings, true).c_str());
     } else {
-      std::printf("%s\n\nErrors (%zu)\n%s\nWarnings (%zu)\n%s", text.c_str(), errors->RowCount(),
-                  rows(*errors, "ErrorCode", "ErrorMessage", false).c_str(), warnings->RowCount(),
-                  rows(*warnings, "WarningCode", "WarningMessage", false).c_str());
+      std::printf("%s\n\nErrors (%zu)\n%s\nWarnings (%zu)\n%s", m.Text.c_str(), m.Errors.size(),
+                  rowsOf(m.Errors, false).c_str(), m.Warnings.size(), rowsOf(m.Warnings, false).c_str());
     }
     return 0;
   } catch (const std::exception& e) {

@@ -20,6 +20,9 @@ bool FinishOutput();
 // on reading). Raises std::bad_alloc when it does not fit, never hands out a cut text.
 bool ReadWholeFile(const std::string& path, std::string& out);
 
+// A JSON string literal of UTF-8 text, quotes included.
+std::string JsonString(std::string_view text);
+
 // printf to standard error as one write, under the lock every module of the process shares.
 void ErrPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -27,20 +27,25 @@ const Command kCommands[] = {
     {"unindent", cli::CmdUnindent, "unindent FILE              print it on one line"},
     {"check", cli::CmdCheck, "check FILE [OPTIONS]        validate the file's text as one message"},
     {"split", cli::CmdSplit, "split FILE                 print each line's interchanges, one per message"},
-    {"syntax", cli::CmdSyntax, "syntax [--lines] FILE       list the syntax errors (one interchange per line with --lines)"},
+    {"syntax", cli::CmdSyntax,
+     "syntax [--lines] FILE       list the syntax errors (one interchange per line with --lines)"},
     {"tree", cli::CmdTree, "tree FILE                  print the segment tree"},
     {"generate", cli::CmdGenerate, "generate FILE              parse and write the message back"},
     {"validate", cli::CmdValidate,
      "validate FILE [--db PATH] [--keepdb] [--jobs N] [--json] [--stop-on-error] [--message-date YYYY-MM-DD]\n"
      "                             validate every line into a results database and print its summary"},
-    {"results", cli::CmdResults, "results DB [--message ID] [--json]\n"
-     "                             print the summary of a results database, or one message"},
+    {"results", cli::CmdResults,
+     "results DB [--message ID | --page OFFSET --rows N] [--by-text] [--json]\n"
+     "                             print the summary of a results database (by text too), a page of its\n"
+     "                             messages, or one message"},
     {"config", cli::CmdConfig,
      "config referential PATH    use this referential file (SQLite or Access)\n"
      "  config sql --server S --user U [--password-stdin] [--driver ODBC-DRIVER]\n"
      "                             use the REFERENTIEL catalog of a SQL Server"},
-    {"referential", cli::CmdReferential, "referential                the configured referential: source, version, rows per table"},
-    {"script", cli::CmdScript, "script FILE                run a control script without a message; print its messages and variables"},
+    {"referential", cli::CmdReferential,
+     "referential                the configured referential: source, version, rows per table"},
+    {"script", cli::CmdScript,
+     "script FILE                run a control script without a message; print its messages and variables"},
 };
 
 void Usage(FILE* out) {
