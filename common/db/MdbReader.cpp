@@ -221,5 +221,12 @@ int main(int argc, char** argv) {
   }
   signal(SIGPIPE, SIG_DFL);
   SetLimits();
-  ReaderMain(STDOUT_FILENO, argv[1], std::vector<std::string>(argv + 2, argv + argc));
+  // The stream keeps the standard output; anything libmdb prints goes with its messages to the
+  // standard error, where the client takes the last line as the reason of a failure.
+  int stream = dup(STDOUT_FILENO);
+  if (stream < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    std::perror(mdb::kReaderName);
+    return 3;
+  }
+  ReaderMain(stream, argv[1], std::vector<std::string>(argv + 2, argv + argc));
 }
