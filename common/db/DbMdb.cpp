@@ -1,18 +1,18 @@
-// The Access backend. libmdb reads the file; every table a query names is copied once into an
-// in-memory SQLite database (text columns compared ignoring case, as Jet compares them) and the
-// query runs there unchanged.
+// The Access backend. A separate program, the Access reader (MdbReader.cpp), reads the file
+// with libmdb; every table a query names is copied once into an in-memory SQLite database (text
+// columns compared ignoring case, as Jet compares them) and the query runs there unchanged.
 //
-// libmdb trusts the file: a damaged one can make it read out of bounds, abort or loop. So it
-// runs in a forked child that streams the tables back through a pipe; a crash, an abort or a
-// hang of the child becomes an error of the connection instead of the end of the process.
-#include <glib.h>  // before mdbtools.h, which includes it inside extern "C"
-#include <mdbtools.h>
-
+// libmdb trusts the file: a damaged one can make it read out of bounds, abort or loop. So the
+// reader runs in a process of its own, spawned afresh (not forked: the client may hold many
+// threads and much address space) and streaming the tables back through a pipe; a crash, an
+// abort or a hang of the reader becomes an error of the connection instead of the end of the
+// process.
+#include <dlfcn.h>
 #include <fcntl.h>
-#include <iconv.h>
+#include <link.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,186 +26,22 @@
 
 #include "Format.h"
 #include "db/DbInternal.h"
+#include "db/MdbProtocol.h"
+
+extern char** environ;
 
 namespace common::db::detail {
 
 namespace {
 
-// Values longer than this would be cut by libmdb; such a value is reported, not shortened.
-constexpr std::size_t kBindSize = 1u << 20;
-// The reader child is given up when it sends nothing for this long.
+using namespace mdb;
+
+// The reader is given up when it sends nothing for this long.
 constexpr int kIdleTimeoutMs = 60000;
-// Upper bound of the data a child may send (a damaged file must not exhaust memory).
+// Upper bound of the data a reader may send (a damaged file must not exhaust memory).
 constexpr std::size_t kMaxStream = std::size_t(1) << 30;
 
-enum : unsigned char { kTagCatalog = 'C', kTagTable = 'T', kTagRow = 'R', kTagEnd = 'E', kTagError = 'X', kTagDone = 'Z' };
-enum : unsigned char { kNull = 0, kInt = 1, kReal = 2, kText = 3 };
-
-// ---- child side -------------------------------------------------------------------------------
-
-class TChildWriter {
- public:
-  explicit TChildWriter(int fd) : FFd(fd) {}
-  void Byte(unsigned char b) { FBuf.push_back(static_cast<char>(b)); }
-  void U32(std::uint32_t v) { FBuf.append(reinterpret_cast<const char*>(&v), 4); }
-  void I64(std::int64_t v) { FBuf.append(reinterpret_cast<const char*>(&v), 8); }
-  void F64(double v) { FBuf.append(reinterpret_cast<const char*>(&v), 8); }
-  void Str(const char* s, std::size_t n) {
-    U32(static_cast<std::uint32_t>(n));
-    FBuf.append(s, n);
-  }
-  void Str(const std::string& s) { Str(s.data(), s.size()); }
-  bool Flush() {
-    std::size_t off = 0;
-    while (off < FBuf.size()) {
-      ssize_t w = ::write(FFd, FBuf.data() + off, FBuf.size() - off);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return false;
-      off += static_cast<std::size_t>(w);
-    }
-    FBuf.clear();
-    return true;
-  }
-  void MaybeFlush() {
-    if (FBuf.size() >= 65536 && !Flush()) _exit(3);
-  }
-
- private:
-  int FFd;
-  std::string FBuf;
-};
-
-[[noreturn]] void ChildFail(TChildWriter& w, const std::string& msg) {
-  w.Byte(kTagError);
-  w.Str(msg);
-  w.Flush();
-  _exit(1);
-}
-
-bool IsUserTable(MdbCatalogEntry* e) { return e && e->object_type == MDB_TABLE && mdb_is_user_table(e); }
-
-// Streams `names` (exact catalog names); with no names, the catalog.
-[[noreturn]] void ChildMain(int fd, const std::string& path, const std::vector<std::string>& names) {
-  TChildWriter w(fd);
-  MdbHandle* mdb = mdb_open(path.c_str(), MDB_NOFLAGS);
-  if (!mdb) ChildFail(w, "libmdb cannot open the file");
-  mdb_set_date_fmt(mdb, "%Y-%m-%d %H:%M:%S");
-  mdb_set_bind_size(mdb, kBindSize);
-  if (!mdb_read_catalog(mdb, MDB_TABLE)) ChildFail(w, "the catalog of the file cannot be read");
-  if (names.empty()) {
-    std::vector<std::string> user;
-    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
-      auto* e = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
-      if (IsUserTable(e)) user.emplace_back(e->object_name);
-    }
-    w.Byte(kTagCatalog);
-    w.U32(static_cast<std::uint32_t>(user.size()));
-    for (const std::string& n : user) w.Str(n);
-  }
-  for (const std::string& name : names) {
-    std::string n = name;
-    MdbTableDef* table = mdb_read_table_by_name(mdb, n.data(), MDB_TABLE);
-    if (!table) ChildFail(w, Fmt("Table \"%s\" cannot be read", name));
-    if (!mdb_read_columns(table)) ChildFail(w, Fmt("The columns of table \"%s\" cannot be read", name));
-    unsigned ncols = table->num_cols;
-    if (!table->columns || table->columns->len != ncols || ncols == 0 || ncols > MDB_MAX_COLS)
-      ChildFail(w, Fmt("Table \"%s\" has an invalid column list", name));
-    std::vector<std::vector<char>> bufs(ncols, std::vector<char>(kBindSize + 1));
-    std::vector<int> lens(ncols, 0);
-    w.Byte(kTagTable);
-    w.Str(name);
-    w.U32(ncols);
-    std::vector<MdbColumn*> cols;
-    for (unsigned c = 0; c < ncols; ++c) {
-      auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
-      cols.push_back(col);
-      w.Str(col->name, strnlen(col->name, sizeof col->name));
-      w.U32(static_cast<std::uint32_t>(col->col_type));
-      mdb_bind_column(table, static_cast<int>(c + 1), bufs[c].data(), &lens[c]);
-    }
-    mdb_rewind_table(table);
-    std::uint64_t rows = 0;
-    while (mdb_fetch_row(table)) {
-      if (++rows > table->num_rows) ChildFail(w, Fmt("Table \"%s\" holds more rows than it declares", name));
-      w.Byte(kTagRow);
-      for (unsigned c = 0; c < ncols; ++c) {
-        MdbColumn* col = cols[c];
-        const char* text = bufs[c].data();
-        std::size_t len = lens[c] < 0 ? 0 : static_cast<std::size_t>(lens[c]);
-        if (len > kBindSize) len = kBindSize;
-        switch (col->col_type) {
-          case MDB_BOOL:
-            w.Byte(kInt);
-            w.I64(text[0] == '1' ? 1 : 0);
-            break;
-          case MDB_BYTE:
-          case MDB_INT:
-          case MDB_LONGINT:
-            if (len == 0) {
-              w.Byte(kNull);
-            } else {
-              w.Byte(kInt);
-              w.I64(std::strtoll(text, nullptr, 10));
-            }
-            break;
-          case MDB_FLOAT:
-            if (col->cur_value_len == 4) {
-              w.Byte(kReal);
-              w.F64(mdb_get_single(mdb->pg_buf, col->cur_value_start));
-            } else {
-              w.Byte(kNull);
-            }
-            break;
-          case MDB_DOUBLE:
-          case MDB_DATETIME:
-            // The raw value: exact, and the automation day count for dates.
-            if (col->cur_value_len == 8) {
-              w.Byte(kReal);
-              w.F64(mdb_get_double(mdb->pg_buf, col->cur_value_start));
-            } else {
-              w.Byte(kNull);
-            }
-            break;
-          case MDB_MONEY:
-          case MDB_NUMERIC:
-            if (len == 0) {
-              w.Byte(kNull);
-            } else {
-              w.Byte(kReal);
-              w.F64(std::strtod(text, nullptr));
-            }
-            break;
-          case MDB_TEXT:
-          case MDB_MEMO:
-            // libmdb returns an empty text and a null alike; both read as the empty text.
-            if (len + 1 >= kBindSize)
-              ChildFail(w, Fmt("A value of column \"%s\" in table \"%s\" is too long", col->name, name));
-            w.Byte(kText);
-            w.Str(text, len);
-            break;
-          default:
-            if (len == 0) {
-              w.Byte(kNull);
-            } else {
-              w.Byte(kText);
-              w.Str(text, len);
-            }
-        }
-      }
-      w.MaybeFlush();
-    }
-    w.Byte(kTagEnd);
-    mdb_free_tabledef(table);
-  }
-  w.Byte(kTagDone);
-  if (!w.Flush()) _exit(3);
-  mdb_close(mdb);
-  _exit(0);
-}
-
-// ---- parent side ------------------------------------------------------------------------------
-
-// Output of one child run: the stream, what it wrote to standard error, how it ended.
+// Output of one reader run: the stream, what it wrote to standard error, how it ended.
 struct TChildRun {
   std::string Data;
   std::string Err;
@@ -214,18 +50,78 @@ struct TChildRun {
   bool TooLarge = false;
 };
 
-// The character set conversions libmdb opens are loaded once here, before any fork, and kept
-// open, so that a child finds them loaded and does not need the dynamic loader. The handles are
-// held for the life of the process (a discarded handle would be reported as a leak).
-iconv_t gKeptConversions[4];
+// Path of the file (library or program) that holds this code.
+std::string ModulePath() {
+  Dl_info info;
+  link_map* map = nullptr;
+  if (!dladdr1(reinterpret_cast<void*>(&ModulePath), &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP))
+    return {};
+  // The main program's entry has no name.
+  if (map && map->l_name && *map->l_name) return map->l_name;
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
 
-void WarmUpConversions() {
-  static const bool done = [] {
-    const char* pairs[][2] = {{"UCS-2LE", "UTF-8"}, {"UTF-8", "UCS-2LE"}, {"CP1252", "UTF-8"}, {"UTF-8", "CP1252"}};
-    for (std::size_t i = 0; i < 4; ++i) gKeptConversions[i] = iconv_open(pairs[i][0], pairs[i][1]);
-    return true;
-  }();
-  (void)done;
+// The reader program: VERIMEK_MDB_READER when set; else beside the module holding this code,
+// then in the libexec folder of its prefix (the build tree has the installed layout), then at
+// the installed path. The path returned may not exist: starting it then names it.
+std::string ReaderPath() {
+  if (const char* env = std::getenv("VERIMEK_MDB_READER"); env && *env) return env;
+  std::vector<std::string> candidates;
+  std::string module = ModulePath();
+  std::size_t slash = module.rfind('/');
+  if (slash != std::string::npos) {
+    std::string dir = module.substr(0, slash + 1);
+    candidates.push_back(dir + kReaderName);
+    candidates.push_back(dir + "../libexec/" + kReaderName);
+  }
+  candidates.push_back(EDI_MDB_READER_INSTALLED);
+  for (const std::string& c : candidates)
+    if (access(c.c_str(), X_OK) == 0) return c;
+  return candidates.back();
+}
+
+// Moves a descriptor above the standard ones, so that placing the pipes on the reader's
+// standard output and error cannot overwrite one with the other.
+int AboveStdio(int fd) {
+  if (fd > STDERR_FILENO) return fd;
+  int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  close(fd);
+  return moved;
+}
+
+// Starts the reader with its standard output on `out` and its error on `err`; errno-style
+// result, 0 on success.
+int SpawnReader(const std::string& reader, const std::string& path, const std::vector<std::string>& names, int out,
+                int err, pid_t& pid) {
+  std::vector<std::string> args = {reader, path};
+  args.insert(args.end(), names.begin(), names.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+  // Descriptors the host left inheritable are none of the reader's business.
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  // The calling thread's blocked signals and the host's ignored SIGPIPE would carry over.
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  int rc = posix_spawn(&pid, reader.c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc;
 }
 
 TChildRun RunChild(const std::string& path, const std::vector<std::string>& names) {
@@ -236,23 +132,19 @@ TChildRun RunChild(const std::string& path, const std::vector<std::string>& name
     close(out[1]);
     throw EDbError(Fmt("Cannot start the Access reader: %s", std::strerror(errno)));
   }
-  pid_t pid = fork();
-  if (pid < 0) {
+  for (int* fd : {&out[0], &out[1], &err[0], &err[1]}) *fd = AboveStdio(*fd);
+  if (std::min({out[0], out[1], err[0], err[1]}) < 0) {
     int e = errno;
-    for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+    for (int fd : {out[0], out[1], err[0], err[1]})
+      if (fd >= 0) close(fd);
     throw EDbError(Fmt("Cannot start the Access reader: %s", std::strerror(e)));
   }
-  if (pid == 0) {
-    close(out[0]);
-    close(err[0]);
-    dup2(err[1], STDERR_FILENO);
-    signal(SIGPIPE, SIG_DFL);
-#if !defined(__SANITIZE_ADDRESS__)
-    // A damaged length field must not let the reader take the machine's memory.
-    struct rlimit lim = {std::size_t(2) << 30, std::size_t(2) << 30};
-    setrlimit(RLIMIT_DATA, &lim);
-#endif
-    ChildMain(out[1], path, names);
+  std::string reader = ReaderPath();
+  pid_t pid = -1;
+  int spawnError = SpawnReader(reader, path, names, out[1], err[1], pid);
+  if (spawnError != 0) {
+    for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+    throw EDbError(Fmt("The Access reader \"%s\" cannot be started (%s)", reader, std::strerror(spawnError)));
   }
   close(out[1]);
   close(err[1]);
@@ -354,17 +246,17 @@ class TStreamReader {
 
 std::string DeclaredType(std::uint32_t mdbType) {
   switch (mdbType) {
-    case MDB_TEXT:
-    case MDB_MEMO: return "TEXT COLLATE JETTEXT";
-    case MDB_BOOL: return "BOOLEAN";
-    case MDB_BYTE:
-    case MDB_INT:
-    case MDB_LONGINT: return "INTEGER";
-    case MDB_MONEY: return "CURRENCY";
-    case MDB_FLOAT:
-    case MDB_DOUBLE:
-    case MDB_NUMERIC: return "DOUBLE";
-    case MDB_DATETIME: return "DATETIME";
+    case kTypeText:
+    case kTypeMemo: return "TEXT COLLATE JETTEXT";
+    case kTypeBool: return "BOOLEAN";
+    case kTypeByte:
+    case kTypeInt:
+    case kTypeLongInt: return "INTEGER";
+    case kTypeMoney: return "CURRENCY";
+    case kTypeFloat:
+    case kTypeDouble:
+    case kTypeNumeric: return "DOUBLE";
+    case kTypeDateTime: return "DATETIME";
     default: return "ACCESS_TYPE_" + std::to_string(mdbType);
   }
 }
@@ -409,7 +301,6 @@ class TAccessConnection : public TSqliteConnection {
   }
 
   TChildRun Run(const std::vector<std::string>& names) {
-    WarmUpConversions();
     TChildRun run = RunChild(FPath, names);
     std::string why = LastLine(run.Err);
     std::string tail = why.empty() ? std::string() : ": " + why;
@@ -453,7 +344,7 @@ class TAccessConnection : public TSqliteConnection {
   void ImportTable(TStreamReader& r) {
     std::string name(r.Str());
     std::uint32_t ncols = r.U32();
-    if (ncols == 0 || ncols > MDB_MAX_COLS) throw EDbError("the Access reader's answer is invalid");
+    if (ncols == 0 || ncols > kMaxColumns) throw EDbError("the Access reader's answer is invalid");
     std::string create = "create table " + QuoteIdent(name) + " (";
     std::string insert = "insert into " + QuoteIdent(name) + " values (";
     std::set<std::string> seen;

@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "../common/AddressSpacePressure.h"
 #include "EngineTestSupport.h"
 #include "ecDataBase.h"
 #include "ecValidator.h"
@@ -178,3 +179,36 @@ TEST_P(AcceptanceTest, MultiMessageAsAWholeAppliesTheFirstRelationToEveryUnit) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, AcceptanceTest, ::testing::Values("sqlite", "access"),
                          [](const auto& p) { return p.param; });
+
+// Both Access databases load, and a validation runs on them, in a client that holds 8 GiB of
+// address space and 300 idle threads.
+TEST(AccessAcceptanceTest, ValidatesWhileTheClientHoldsMuchAddressSpace) {
+  if (!ParserEnvironment::Available()) GTEST_SKIP() << "the parser component is not built";
+  if (!common::FileExists(enginetest::SampleAccess()) || !common::FileExists(enginetest::SampleEngineAccess()))
+    GTEST_SKIP() << "no sample data";
+  auto lines = ReadLines(enginetest::SamplesDir() + "with-findings.txt");
+  auto expected = ReadExpected(enginetest::SamplesDir() + "with-findings.expected");
+  dbtest::TAddressSpacePressure pressure(std::size_t(8) << 30, 300);
+  ASSERT_TRUE(pressure.Held());
+  TTelebib ref;
+  std::string error;
+  try {
+    ref.SetAccessDbName(enginetest::SampleAccess());
+    Relations().SetDbName(enginetest::SampleEngineAccess());
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  ASSERT_EQ(error, "");
+  TValidator v(&ref);
+  SetMode(v, "IA");
+  int checked = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    auto it = expected.find(static_cast<int>(i) + 1);
+    if (it == expected.end() || !it->second.count("IA")) continue;
+    v.SetEdiMessage(lines[i]);
+    v.Validate();
+    EXPECT_EQ(Findings(v), it->second.at("IA")) << "line " << i + 1;
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
+}
