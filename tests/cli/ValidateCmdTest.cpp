@@ -89,6 +89,32 @@ const char kValid[] = "XGH+1+0039+104512+002'XEH+90+1+0201+1++10'XET+90'XGT+1'\n
 const char kWarn[] = "XGH+1+0039+104512+002'XEH+90+1+0201+1++10'FAKE+W+W0001+2+XEH+Obsolete'XET+90'XGT+1'\n";
 const char kError[] = "XGH+1+12+104512'XEH+01+1+7'FAKE+E+E0001+0++It?'s broken'XET+01'XEH+02+1+8'XET+02'XGT+1'\n";
 
+// Everything the file sheet shows can be read from a terminal: by text, and a page of messages.
+TEST_F(ValidateCmdTest, ResultsByTextAndPages) {
+  const std::string db = FDir + "/r.db";
+  ASSERT_EQ(Run({"validate", Write("in.txt", std::string(kValid) + kError + kWarn), "--db", db}, FDir).Status, 1);
+  Result r = Run({"results", db, "--by-text"}, FDir);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(Squeezed(r.Out).find("\nBy Error Message\n1 100.00 It's broken\n"), std::string::npos) << r.Out;
+  EXPECT_NE(Squeezed(r.Out).find("\nBy Warning Message\n1 100.00 Obsolete\n"), std::string::npos) << r.Out;
+  r = Run({"results", db, "--by-text", "--json"}, FDir);
+  EXPECT_NE(r.Out.find(",\"errorsByText\":[{\"text\":\"It's broken\",\"count\":1,\"percent\":100.00}]"),
+            std::string::npos)
+      << r.Out;
+
+  r = Run({"results", db, "--page", "1", "--rows", "2"}, FDir);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out,
+            "ID\tXEH ID\tX921\tX923\tX925\tX912\tX916\tErrors\tWarnings\n"
+            "2\t1\t0012\t104512\t\t7\t\t1\t0\n"
+            "3\t2\t0012\t104512\t\t8\t\t0\t0\n"
+            "Records 2 to 3 of 4\n");
+  r = Run({"results", db, "--page", "-3", "--rows", "1", "--json"}, FDir);
+  EXPECT_EQ(r.Out.rfind("{\"offset\":0,\"total\":4,\"messages\":[{\"id\":1,", 0), 0u) << r.Out;
+  EXPECT_EQ(Run({"results", db, "--page", "1"}, FDir).Status, 2);
+  EXPECT_EQ(Run({"results", db, "--page", "1", "--rows", "2", "--message", "1"}, FDir).Status, 2);
+}
+
 TEST_F(ValidateCmdTest, SummaryAndExitStatus) {
   const std::string file = Write("in.txt", std::string(kValid) + kValid + kValid + kError + kWarn);
   Result r = Run({"validate", file, "--json"}, FDir);
