@@ -79,7 +79,8 @@ TEST_F(CliReferential, VersionTextIsCutIntoParts) {
     // The sample referential with another version: the engine loads every table first.
     std::string db = Dir.File(std::string("v") + c.stored + ".db");
     fs::copy_file(SampleDb(), db);
-    ASSERT_EQ(MakeSqlite(db, std::string("update version_referentiel set Version = '") + c.stored + "' where id = 2"), "");
+    ASSERT_EQ(MakeSqlite(db, std::string("update version_referentiel set Version = '") + c.stored + "' where id = 2"),
+              "");
     ASSERT_EQ(Cli("config referential " + db).Status, 0);
     TRun r = Cli("referential");
     EXPECT_EQ(r.Status, 0) << r.Out;
