@@ -1,15 +1,20 @@
 // config referential / config sql: the engine's database settings in the machine hive;
-// referential: what those settings lead to (source, version, rows per table).
+// referential: what those settings lead to (source, version, rows per table), loaded by the
+// engine's own referential code so that it fails exactly where a validation would.
+#include <edicom/EdiCom.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 
 #include "Commands.h"
 #include "Platform.h"
 #include "db/DbAccess.h"
+#include "ecTelebib.h"
 #include "registry/Registry.h"
 
 namespace cli {
@@ -18,13 +23,20 @@ namespace {
 
 const char kDatabaseKey[] = "SOFTWARE\\tarnholt\\services\\Database";
 
-// The tables the engine loads, in its load order.
-const char* const kReferentialTables[] = {
-    "A_SEGMENT_LAYOUT", "A_SEGMENT",   "A_CDE_LAYOUT", "A_CDE",   "A_DE_QUALIFIANT",   "A_DE",
-    "VALEUR",           "CODETELEBIB", "VALEURTELEBIB", "CODESPEC", "VALEURSPEC",        "Index_Code",
-    "Index_Value",      "POSTAL",      "Guarantee_Domain", "Guarantee", "FORMULA",       "PRODUCT",
-    "TypePolicy_Domain", "TypePolicy", "Rod_Domain",   "Rod",     "CODEOCA",
-};
+// Every write to standard output ends here: a write that failed (a full disk, a closed pipe)
+// sets the stream's error flag, and the command then fails instead of reporting success.
+int CheckedOutput(int rc) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return rc;
+  std::fprintf(stderr, "verimek-cli: cannot write the output (%s)\n", std::strerror(errno));
+  return 2;
+}
+
+// Configuration boxes of the engine go to standard error, as for check.
+int gErrorBoxes = 0;
+void ErrorBoxToStderr(const char* text, void*) {
+  ++gErrorBoxes;
+  std::fprintf(stderr, "%s\n", text);
+}
 
 bool OpenDatabaseKey(common::TRegistry& reg, bool write) {
   bool ok = write ? reg.OpenKey(kDatabaseKey, true) : reg.OpenKeyReadOnly(kDatabaseKey);
@@ -80,6 +92,8 @@ int ConfigReferential(const Args& argsIn) {
   reg.WriteString("Referential", path);
   // A SQL Server setting would win over the file.
   reg.WriteInteger("Referential.Sql", 0);
+  // The password is of no use any more; it does not stay behind on disk.
+  reg.DeleteValue("Referential.SqlPassword");
   std::printf("Referential = %s\n", path.c_str());
   return 0;
 }
@@ -135,51 +149,21 @@ int ConfigSql(const Args& args) {
   return 0;
 }
 
-// "%name" replaced ignoring case at every occurrence.
-std::string ReplaceAllIgnoringCase(std::string text, const std::string& from, const std::string& to) {
-  auto lower = [](std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  };
-  std::string lf = lower(from);
-  std::size_t pos = 0;
-  while ((pos = lower(text).find(lf, pos)) != std::string::npos) {
-    text.replace(pos, from.size(), to);
-    pos += to.size();
-  }
-  return text;
-}
-
-// A value that would end its entry early is quoted.
-std::string ConnValue(const std::string& v) {
-  if (v.find_first_of(";\"'") == std::string::npos) return v;
-  std::string out = "\"";
-  for (char c : v) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
 }  // namespace
 
-// "12345678" -> "1.23.456.78": the parts are cut at fixed places; missing characters give
-// shorter (or empty) parts.
-std::string FormatReferentialVersion(const std::string& v) {
-  auto part = [&](std::size_t from, std::size_t len) { return from < v.size() ? v.substr(from, len) : std::string(); };
-  return part(0, 1) + "." + part(1, 2) + "." + part(3, 3) + "." + part(6, 2);
-}
-
 int CmdConfig(const Args& args) {
-  if (!args.empty() && args[0] == "referential") return ConfigReferential(Args(args.begin() + 1, args.end()));
-  if (!args.empty() && args[0] == "sql") return ConfigSql(Args(args.begin() + 1, args.end()));
+  if (!args.empty() && args[0] == "referential")
+    return CheckedOutput(ConfigReferential(Args(args.begin() + 1, args.end())));
+  if (!args.empty() && args[0] == "sql") return CheckedOutput(ConfigSql(Args(args.begin() + 1, args.end())));
   std::fprintf(stderr,
                "usage: verimek-cli config referential [--if-unset] PATH\n"
                "       verimek-cli config sql --server S --user U [--password-stdin] [--driver ODBC-DRIVER]\n");
   return 2;
 }
 
-int CmdReferential(const Args& args) {
+namespace {
+
+int ShowReferential(const Args& args) {
   if (!args.empty()) {
     std::fprintf(stderr, "usage: verimek-cli referential\n");
     return 2;
@@ -192,7 +176,6 @@ int CmdReferential(const Args& args) {
   } catch (const std::exception&) {
     useSql = false;
   }
-  std::string text;
   if (useSql) {
     std::string user = reg.ReadString("Referential.SqlUserid");
     std::string server = reg.ReadString("Referential.SqlServer");
@@ -200,49 +183,39 @@ int CmdReferential(const Args& args) {
       std::fprintf(stderr, "verimek-cli: Invalid registry settings\n");
       return 1;
     }
-    text = "Provider=SQLOLEDB.1;Password=%password;Persist Security Info=True;User ID=%userid;"
-           "Initial Catalog=REFERENTIEL;Data Source=%server";
-    text = ReplaceAllIgnoringCase(text, "%userid", ConnValue(user));
-    text = ReplaceAllIgnoringCase(text, "%password", ConnValue(reg.ReadString("Referential.SqlPassword")));
-    text = ReplaceAllIgnoringCase(text, "%server", ConnValue(server));
     std::printf("Server: %s (catalog REFERENTIEL, user %s, ODBC driver %s)\n", server.c_str(), user.c_str(),
                 common::db::DbOdbcDriver().c_str());
   } else if (reg.ValueExists("Referential")) {
-    std::string path = reg.ReadString("Referential");
-    text = "Provider=Microsoft.Jet.OLEDB.4.0;Password=\"\";Data Source=\"" + path + "\";Persist Security Info=True";
-    std::printf("File: %s\n", path.c_str());
+    std::printf("File: %s\n", reg.ReadString("Referential").c_str());
   } else {
     std::fprintf(stderr, "verimek-cli: Invalid registry settings for \"%s, Referential\"\n", kDatabaseKey);
     return 1;
   }
+  std::fflush(stdout);  // the source comes before any failure on standard error
 
-  std::unique_ptr<common::db::TDbConnection> conn;
+  // What a validation does first, with its failures reported as check reports them.
+  ruvala::TTelebib& ref = ruvala::TelebibInstance();
+  EdiSetErrorBoxHandler(ErrorBoxToStderr, nullptr);
   try {
-    conn = common::db::OpenConnection(text);
+    ref.LoadSettings();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "verimek-cli: cannot open the referential (%s)\n", e.what());
-    return 1;
+    std::fprintf(stderr, "verimek-cli: %s\n", e.what());
+    return 2;
   }
+  if (gErrorBoxes > 0 || !ref.Initialized()) return 2;
   int rc = 0;
   try {
-    std::unique_ptr<common::db::TDbRecordset> rs =
-        useSql ? conn->Query("Select top 1 Version From version_referentiel order by id desc")
-               : conn->OpenTable("version_referentiel");
-    std::printf("Version: %s\n", rs->Eof() ? "" : FormatReferentialVersion(rs->AsString("Version")).c_str());
+    std::printf("Version: %s\n", ref.GetVersion().c_str());
   } catch (const std::exception& e) {
     std::printf("Version: (%s)\n", e.what());
     rc = 1;
   }
-  for (const char* table : kReferentialTables) {
-    try {
-      auto rs = conn->Query(std::string("select count(*) as N from ") + table);
-      std::printf("%-18s %d\n", table, rs->AsInteger("N"));
-    } catch (const std::exception& e) {
-      std::printf("%-18s (%s)\n", table, e.what());
-      rc = 1;
-    }
-  }
+  for (const auto& [table, rows] : ref.TableCounts()) std::printf("%-18s %zu\n", table.c_str(), rows);
   return rc;
 }
+
+}  // namespace
+
+int CmdReferential(const Args& args) { return CheckedOutput(ShowReferential(args)); }
 
 }  // namespace cli

@@ -1,6 +1,8 @@
 // verimek-cli script FILE: compiles and runs a control script the way the engine runs a rule's
 // condition, with an empty message, and prints the messages and every variable. For rule authors.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -12,20 +14,31 @@ namespace cli {
 using ruvala::script::TScriptEngine;
 using ruvala::script::TValue;
 
-static std::string Describe(const TValue& v) {
-  if (!v.Assigned()) return "(not assigned)";
-  std::string type = ruvala::script::TypeName(v.Type());
-  if (v.IsArray()) {
-    std::string s = "ARRAY OF " + type + " [";
-    for (std::size_t i = 0; i < v.ElementCount(); ++i) s += (i ? ", " : "") + v.Element(i).AsString();
-    return s + "]";
-  }
-  std::string text = v.AsString();
-  if (v.Type() == ruvala::script::vtString) text = "'" + text + "'";
-  return type + " " + text;
+namespace {
+
+// Writes go through here so that one failed write (a full disk, a closed pipe) fails the command.
+bool gWriteFailed = false;
+void Out(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) gWriteFailed = true;
 }
 
-int CmdScript(const Args& args) {
+// Written piece by piece: an array of large texts must not be copied into one more text.
+void PrintValue(const TValue& v) {
+  if (!v.Assigned()) return Out("(not assigned)");
+  std::string type = ruvala::script::TypeName(v.Type());
+  if (v.IsArray()) {
+    Out("ARRAY OF " + type + " [");
+    for (std::size_t i = 0; i < v.ElementCount(); ++i) {
+      if (i) Out(", ");
+      Out(v.Element(i).AsString());
+    }
+    return Out("]");
+  }
+  if (v.Type() == ruvala::script::vtString) return Out(type + " '" + v.AsString() + "'");
+  Out(type + " " + v.AsString());
+}
+
+int RunScript(const Args& args) {
   if (args.size() != 1) {
     std::fprintf(stderr, "usage: verimek-cli script FILE\n");
     return 2;
@@ -57,12 +70,35 @@ int CmdScript(const Args& args) {
   engine.SetGlobalConstant("Value", TValue(std::string()));
 
   bool ok = engine.Run(text.str());
-  std::printf("Messages:\n");
-  for (const auto& m : engine.Messages()) std::printf("  %s\n", m.ToString().c_str());
-  std::printf("Variables:\n");
-  for (const auto& [name, value] : engine.Variables()) std::printf("  %s = %s\n", name.c_str(), Describe(value).c_str());
-  if (!engine.Output().empty()) std::printf("Output:\n%s\n", engine.Output().c_str());
+  Out("Messages:\n");
+  for (const auto& m : engine.Messages()) Out("  " + m.ToString() + "\n");
+  Out("Variables:\n");
+  for (const auto& [name, value] : engine.Variables()) {
+    Out("  " + name + " = ");
+    PrintValue(value);
+    Out("\n");
+  }
+  if (!engine.Output().empty()) Out("Output:\n" + engine.Output() + "\n");
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) gWriteFailed = true;
+  if (gWriteFailed) {
+    std::fprintf(stderr, "verimek-cli: cannot write the output (%s)\n", std::strerror(errno));
+    return 2;
+  }
   return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int CmdScript(const Args& args) {
+  // Whatever escapes the run (memory exhausted while printing, say) ends the command cleanly.
+  try {
+    return RunScript(args);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "verimek-cli: script failed (%s)\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "verimek-cli: script failed (unknown exception)\n");
+  }
+  return 2;
 }
 
 }  // namespace cli

@@ -2,6 +2,7 @@
 #include "Registry.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -352,13 +353,34 @@ std::string THive::Serialize() const {
   return out;
 }
 
-void THive::Save() const {
+void THive::Save(bool secret) const {
   MakeParents(FFileName);
   std::string tmp = FFileName + ".tmp." + std::to_string(getpid());
-  {
+  std::string text = Serialize();
+  if (secret) {
+    // Created private and only then opened to the group, so the text is never readable by others.
+    std::remove(tmp.c_str());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) throw ERegistryException("Unable to write registry hive \"" + FFileName + "\"");
+    bool ok = true;
+    if (geteuid() == 0) {
+      const struct group* g = ::getgrnam("tarnholt");
+      ok = ::fchown(fd, 0, g ? g->gr_gid : 0) == 0;
+    }
+    ok = ok && ::fchmod(fd, 0640) == 0;
+    for (std::size_t done = 0; ok && done < text.size();) {
+      ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      ok = n > 0;
+      if (ok) done += static_cast<std::size_t>(n);
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+      std::remove(tmp.c_str());
+      throw ERegistryException("Unable to write registry hive \"" + FFileName + "\"");
+    }
+  } else {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) throw ERegistryException("Unable to write registry hive \"" + FFileName + "\"");
-    std::string text = Serialize();
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.flush();
     if (!out) throw ERegistryException("Unable to write registry hive \"" + FFileName + "\"");
@@ -394,6 +416,16 @@ std::string HiveFileName(TRootKey root) {
   return std::string(home && *home ? home : "/tmp") + "/.config/tarnholt/user.reg";
 }
 
+std::string MachineSecretFileName() {
+  std::string hive = HiveFileName(HKEY_LOCAL_MACHINE);
+  const std::string ext = ".reg";
+  if (hive.size() > ext.size() && EqualsNoCase(hive.substr(hive.size() - ext.size()), ext))
+    return hive.substr(0, hive.size() - ext.size()) + "-secret.reg";
+  return hive + ".secret";
+}
+
+bool IsSecretValueName(const std::string& name) { return EqualsNoCase(name, "Referential.SqlPassword"); }
+
 // Serialises writers of one hive across threads and processes.
 class HiveLock {
  public:
@@ -425,7 +457,9 @@ std::vector<std::pair<std::string, std::string>> TRegistry::Locations(const std:
   auto join = [](const std::string& a, const std::string& b) { return b.empty() ? a : a + "\\" + b; };
   switch (RootKey) {
     case HKEY_LOCAL_MACHINE:
-      return {{HiveFileName(HKEY_LOCAL_MACHINE), join("HKEY_LOCAL_MACHINE", rel)}};
+      // The secret file first: a value moved there wins over a stale copy left in the hive.
+      return {{MachineSecretFileName(), join("HKEY_LOCAL_MACHINE", rel)},
+              {HiveFileName(HKEY_LOCAL_MACHINE), join("HKEY_LOCAL_MACHINE", rel)}};
     case HKEY_CURRENT_USER:
       return {{HiveFileName(HKEY_CURRENT_USER), join("HKEY_CURRENT_USER", rel)}};
     case HKEY_CLASSES_ROOT:
@@ -437,6 +471,7 @@ std::vector<std::pair<std::string, std::string>> TRegistry::Locations(const std:
 
 std::pair<std::string, std::string> TRegistry::WriteLocation(const std::string& relative) const {
   auto locs = Locations(relative);
+  if (RootKey == HKEY_LOCAL_MACHINE) return locs[1];  // the secret file takes secret values only
   if (RootKey == HKEY_CLASSES_ROOT && geteuid() == 0) return locs[1];
   return locs[0];
 }
@@ -533,13 +568,14 @@ void TRegistry::CloseKey() {
 
 bool TRegistry::DeleteKey(const std::string& key) {
   bool any = false;
+  const std::string lockFile = WriteLocation(key).first;
   for (auto& [file, path] : Locations(key)) {
-    if (RootKey == HKEY_CLASSES_ROOT && file != WriteLocation(key).first) continue;
-    HiveLock lock(file);
+    if (RootKey == HKEY_CLASSES_ROOT && file != lockFile) continue;
+    HiveLock lock(lockFile);
     THive h(file);
     h.Load();
     if (h.DeleteKeyTree(path)) {
-      h.Save();
+      h.Save(RootKey == HKEY_LOCAL_MACHINE && file != lockFile);
       any = true;
     }
   }
@@ -586,15 +622,20 @@ bool TRegistry::ReadBool(const std::string& name) const {
 void TRegistry::Modify(const std::function<void(TRegKeyData&)>& change) {
   if (!FOpen) throw ERegistryException("No registry key is open");
   if (FReadOnly) throw ERegistryException("Registry key \"" + FCurrentPath + "\" is open read-only");
-  auto [file, path] = WriteLocation(FCurrentPath);
-  HiveLock lock(file);
-  THive h(file);
-  h.Load();
-  TRegKeyData& k = h.CreateKey(path);
-  change(k);
-  h.Save();
+  TRegKeyData updated;
+  if (RootKey == HKEY_LOCAL_MACHINE) {
+    updated = ModifyMachine(change);
+  } else {
+    auto [file, path] = WriteLocation(FCurrentPath);
+    HiveLock lock(file);
+    THive h(file);
+    h.Load();
+    TRegKeyData& k = h.CreateKey(path);
+    change(k);
+    h.Save();
+    updated = k;
+  }
   // Refresh the view so reads see the write.
-  TRegKeyData updated = k;
   if (FSnapshot)
     for (const auto& v : FSnapshot->Values) {
       bool have = false;
@@ -602,6 +643,37 @@ void TRegistry::Modify(const std::function<void(TRegKeyData&)>& change) {
       if (!have) updated.Values.push_back(v);
     }
   FSnapshot = updated;
+}
+
+TRegKeyData TRegistry::ModifyMachine(const std::function<void(TRegKeyData&)>& change) {
+  auto locs = Locations(FCurrentPath);
+  const std::string& secretFile = locs[0].first;
+  auto [file, path] = locs[1];
+  HiveLock lock(file);  // one lock for both files
+  THive h(file), secret(secretFile);
+  h.Load();
+  secret.Load();
+  TRegKeyData& k = h.CreateKey(path);
+  const TRegKeyData* oldSecret = secret.FindKey(path);
+  // The change works on the key as readers see it: secret values over the hive's.
+  TRegKeyData merged{k.Path, {}};
+  if (oldSecret) merged.Values = oldSecret->Values;
+  for (const TRegValue& v : k.Values) {
+    bool have = false;
+    for (const TRegValue& m : merged.Values) have = have || EqualsNoCase(m.Name, v.Name);
+    if (!have) merged.Values.push_back(v);
+  }
+  change(merged);
+  // Split again; a password left in the hive by an older version moves to the secret file here.
+  std::vector<TRegValue> plain, hidden;
+  for (const TRegValue& v : merged.Values) (IsSecretValueName(v.Name) ? hidden : plain).push_back(v);
+  k.Values = plain;
+  if (!hidden.empty() || oldSecret) {
+    secret.CreateKey(path).Values = hidden;
+    secret.Save(/*secret=*/true);
+  }
+  h.Save();
+  return merged;
 }
 
 static void SetValue(TRegKeyData& k, const TRegValue& v) {

@@ -46,8 +46,9 @@ class THive {
   // Reads the file; a missing file is an empty hive. Malformed lines are skipped with a
   // warning on standard error.
   void Load();
-  // Writes the whole hive (temporary file, then rename).
-  void Save() const;
+  // Writes the whole hive (temporary file, then rename). A secret hive is written with mode
+  // 0640, and when run as root owned by root and the group tarnholt (root's group without it).
+  void Save(bool secret = false) const;
   // Parses .reg text into this hive (merging into what is there).
   void Parse(const std::string& bytes);
   std::string Serialize() const;
@@ -76,6 +77,12 @@ class THive {
 
 // File of the hive that holds a root: HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER.
 std::string HiveFileName(TRootKey root);
+// The machine hive's second file, beside it and readable by root and one group only:
+// "machine.reg" gives "machine-secret.reg". HKEY_LOCAL_MACHINE reads it merged over the hive,
+// and values with a secret name are written there and never to the hive.
+std::string MachineSecretFileName();
+// Value names whose data must not lie in a world-readable file (Referential.SqlPassword).
+bool IsSecretValueName(const std::string& name);
 // Root names as written in .reg files.
 const char* RootKeyName(TRootKey root);
 
@@ -114,6 +121,9 @@ class TRegistry {
   std::vector<std::pair<std::string, std::string>> Locations(const std::string& relative) const;
   std::pair<std::string, std::string> WriteLocation(const std::string& relative) const;
   void Modify(const std::function<void(TRegKeyData&)>& change);
+  // Modify for HKEY_LOCAL_MACHINE: the change sees the key's values of both machine files;
+  // afterwards secret values go to the secret file, the others to the hive.
+  TRegKeyData ModifyMachine(const std::function<void(TRegKeyData&)>& change);
 
   std::string FCurrentPath;  // relative to RootKey, without leading "\"
   bool FOpen = false;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "ScriptParser.h"
 #include "ScriptTexts.h"
@@ -50,6 +51,10 @@ struct EngineState {
   std::string output;
   std::uint64_t stepLimit = TScriptEngine::kDefaultStepLimit;
   std::uint64_t steps = 0;
+  std::size_t memoryLimit = TScriptEngine::kDefaultMemoryLimit;
+  // What the values held at the last measurement plus everything allocated since: an upper
+  // bound of what they hold now, since values dropped since are still counted.
+  std::size_t memoryCharged = 0;
   bool busy = false;
 
   std::shared_ptr<const Program> Compiled(const std::string& text) {
@@ -99,6 +104,32 @@ struct EngineState {
   }
 
   bool IsBoundToScriptVar(std::size_t slot) const { return bindings[slot].value == &scriptVars[slot]; }
+
+  // What the values of the run hold now: variables, globals, the texts and arrays they refer
+  // to (shared ones once) and the output. `visited` counts the values walked.
+  std::size_t MeasureMemory(std::uint64_t& visited) const {
+    constexpr std::size_t kTextOverhead = sizeof(std::string) + 2 * sizeof(void*);  // with its control block
+    std::unordered_set<const void*> seen;
+    std::size_t total = output.capacity() + (scriptVars.capacity() + bindings.capacity()) * sizeof(TValue);
+    auto add = [&](const TValue& v) {
+      ++visited;
+      const std::string& text = ValueAccess::Text(v);
+      if (!text.empty() && seen.insert(&text).second) total += kTextOverhead + text.capacity();
+    };
+    auto value = [&](const TValue& v) {
+      add(v);
+      const ValueAccess::ArrayRep* rep = ValueAccess::Array(v);
+      if (!rep || !seen.insert(rep).second) return;
+      total += sizeof(*rep) + rep->dims.capacity() * sizeof(std::int32_t) + rep->elems.capacity() * sizeof(TValue);
+      for (const TValue& e : rep->elems) add(e);
+    };
+    for (const TValue& v : scriptVars) value(v);
+    for (const auto& g : globals) {
+      total += sizeof(Global) + g->name.capacity();
+      value(g->value);
+    }
+    return total;
+  }
 };
 
 // Walks a program tree. Run-time errors are raised as RuntimeFault and end the run.
@@ -118,6 +149,25 @@ class Interpreter {
   void ChargeBytes(std::size_t bytes, SourcePos pos) {
     FEngine.steps += bytes / kBytesPerStep;
     if (FEngine.steps > FEngine.stepLimit) throw RuntimeFault{texts::kStopped, pos};
+  }
+  // Called before allocating `bytes` for a value. Charges only add up; once they pass the limit
+  // the values are measured again for what they hold now, so texts and arrays dropped since no
+  // longer count. A measurement is work, one step per value walked.
+  void ChargeMemory(std::size_t bytes, SourcePos pos) {
+    FEngine.memoryCharged += bytes;
+    if (FEngine.memoryCharged <= FEngine.memoryLimit) return;
+    std::uint64_t visited = 0;
+    FEngine.memoryCharged = FEngine.MeasureMemory(visited) + bytes;
+    FEngine.steps += visited;
+    if (FEngine.memoryCharged > FEngine.memoryLimit)
+      throw RuntimeFault{texts::Fill(texts::kMemoryExceeded, {std::to_string(FEngine.memoryLimit >> 20)}), pos};
+    if (FEngine.steps > FEngine.stepLimit) throw RuntimeFault{texts::kStopped, pos};
+  }
+  // The storage of an array, ready to be written: unsharing it copies every element.
+  ValueAccess::ArrayRep& MutableArray(TValue& array, SourcePos pos) {
+    const ValueAccess::ArrayRep* rep = ValueAccess::Array(array);
+    if (ValueAccess::SharedArray(array)) ChargeMemory(sizeof(*rep) + rep->elems.size() * sizeof(TValue), pos);
+    return ValueAccess::MutableArray(array);
   }
 
   // ---- statements ----
@@ -289,7 +339,7 @@ class Interpreter {
     const std::vector<std::int32_t> at = Indices(indices);
     const std::size_t flat = FlatIndex(Defined(slot, name, pos), at, indices, pos);
     TValue& array = *FEngine.bindings[static_cast<std::size_t>(slot)].value;
-    return ValueAccess::MutableArray(array).elems[flat];
+    return MutableArray(array, pos).elems[flat];
   }
 
   // Array elements are not reported to the host.
@@ -351,10 +401,22 @@ class Interpreter {
         if (have + piece.size() > kMaxStringBytes)
           throw RuntimeFault{texts::Fill(texts::kStringTooLong, {std::to_string(kMaxStringBytes)}), link.pos};
         ChargeBytes((joining ? 0 : have) + piece.size(), link.pos);
-        if (!joining) {
+        // Grown here, by doubling, so that the memory charged is the capacity the text gets.
+        const std::size_t need = have + piece.size();
+        const std::size_t capacity = joining ? text.capacity() : 0;
+        if (need > capacity) {
+          const std::size_t grown = joining ? std::min(std::max(need, 2 * capacity), kMaxStringBytes) : need;
+          ChargeMemory(grown - capacity, link.pos);
+          if (joining) {
+            text.reserve(grown);
+          } else {
+            text.reserve(grown);
+            text = ValueAccess::Text(acc);
+          }
+        } else if (!joining) {
           text = ValueAccess::Text(acc);
-          joining = true;
         }
+        joining = true;
         text += piece;
         continue;
       }
@@ -449,6 +511,7 @@ class Interpreter {
       throw RuntimeFault{texts::Fill(texts::kHostFailed, {r.name}), call.pos};
     }
     if (r.result == vtVoid) return TValue::Void();
+    ChargeMemory(ValueAccess::Text(result).capacity(), call.pos);  // the host's text is the run's now
     const unsigned t = ValueAccess::TypeCode(result);
     if (t == r.result) return result;
     if (t == vtInteger && r.result == vtFloat) return TValue(static_cast<double>(ValueAccess::Int(result)));
@@ -525,6 +588,7 @@ class Interpreter {
     // before allocating them.
     FEngine.steps += static_cast<std::uint64_t>(count);
     if (FEngine.steps > FEngine.stepLimit) throw RuntimeFault{texts::kStopped, call.pos};
+    ChargeMemory(sizeof(ValueAccess::ArrayRep) + static_cast<std::size_t>(count) * sizeof(TValue), call.pos);
     TValue made = ValueAccess::MakeArray(elemType, std::move(dims));
     if (resize) {
       ValueAccess::ArrayRep& rep = ValueAccess::MutableArray(made);
@@ -551,6 +615,12 @@ class Interpreter {
     if (FEngine.output.size() + text.size() > kMaxStringBytes)
       throw RuntimeFault{texts::Fill(texts::kStringTooLong, {std::to_string(kMaxStringBytes)}), pos};
     ChargeBytes(text.size(), pos);
+    const std::size_t capacity = FEngine.output.capacity();
+    if (FEngine.output.size() + text.size() > capacity) {
+      const std::size_t grown = std::max(FEngine.output.size() + text.size(), 2 * capacity);
+      ChargeMemory(grown - capacity, pos);
+      FEngine.output.reserve(grown);
+    }
     FEngine.output += text;
   }
 
@@ -598,7 +668,7 @@ bool TScriptEngine::Run(const std::string& text) {
   // A host function that runs a script on the engine running it would pull the bindings away
   // from under the running script.
   if (d.busy) throw std::logic_error(texts::kEngineBusy);
-  d.output.clear();
+  std::string().swap(d.output);  // its memory too: a run is measured from what the globals hold
   d.steps = 0;
   std::shared_ptr<const Program> prog = d.Compiled(text);
   d.messages = prog->messages;
@@ -609,6 +679,8 @@ bool TScriptEngine::Run(const std::string& text) {
     return false;
   }
   d.Bind(prog);
+  std::uint64_t visited = 0;
+  d.memoryCharged = d.MeasureMemory(visited);  // what the globals hold already
   d.busy = true;
   try {
     Interpreter(d, OnVarChange).Run(prog->body);
@@ -657,5 +729,7 @@ std::vector<std::pair<std::string, TValue>> TScriptEngine::Variables() const {
 const std::string& TScriptEngine::Output() const { return FImpl->output; }
 
 void TScriptEngine::SetStepLimit(std::uint64_t steps) { FImpl->stepLimit = steps; }
+
+void TScriptEngine::SetMemoryLimit(std::size_t bytes) { FImpl->memoryLimit = bytes; }
 
 }  // namespace ruvala::script

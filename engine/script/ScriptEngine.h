@@ -137,6 +137,10 @@ class TScriptEngine {
   // Bound on the work of one run; past it the run ends with "Script stopped.".
   void SetStepLimit(std::uint64_t steps);
   static constexpr std::uint64_t kDefaultStepLimit = 10'000'000;
+  // Bound on what the values of one run hold (texts, arrays, variables, output, and the
+  // globals); past it the run ends with "Script memory limit of %d MiB exceeded.".
+  void SetMemoryLimit(std::size_t bytes);
+  static constexpr std::size_t kDefaultMemoryLimit = std::size_t{256} << 20;
 
  private:
   struct Impl;

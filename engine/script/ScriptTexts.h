@@ -63,6 +63,7 @@ inline constexpr char kIntegerOverflow[] = "Integer overflow";
 inline constexpr char kStringTooLong[] = "String too long (more than %d bytes)";
 inline constexpr char kArrayTooLarge[] = "Array too large (more than %d elements)";
 inline constexpr char kBadArrayLength[] = "Invalid array length (%d)";
+inline constexpr char kMemoryExceeded[] = "Script memory limit of %d MiB exceeded.";
 inline constexpr char kHostFailed[] = "Function %s failed with an unknown exception";
 inline constexpr char kEngineBusy[] = "The script engine is already running a script";
 

@@ -47,6 +47,8 @@ struct ValueAccess {
   static const TValue::Rep* Array(const TValue& v) { return v.FRep.get(); }
   // The array's storage, unshared first so other copies keep their elements.
   static TValue::Rep& MutableArray(TValue& v);
+  // True when MutableArray would copy the elements first.
+  static bool SharedArray(const TValue& v) { return v.FRep && v.FRep.use_count() > 1; }
   static std::int32_t Int(const TValue& v) { return v.FInt; }
   static double Flt(const TValue& v) { return v.FFloat; }
   static bool Bool(const TValue& v) { return v.FBool; }

@@ -1,5 +1,7 @@
 // verimek-cli check: output lines, JSON and exit status, run as a separate process.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -14,8 +16,9 @@ struct Result {
   std::string out;
 };
 
-Result RunCli(const std::string& args) {
-  std::string cmd = std::string(EDI_BINARY_DIR) + "/bin/verimek-cli " + args + " 2>/dev/null";
+// Standard output only; with `errors`, standard error after it as well.
+Result RunCli(const std::string& args, bool errors = false) {
+  std::string cmd = std::string(EDI_BINARY_DIR) + "/bin/verimek-cli " + args + (errors ? " 2>&1" : " 2>/dev/null");
   FILE* p = popen(cmd.c_str(), "r");
   Result r{-1, ""};
   if (!p) return r;
@@ -25,6 +28,8 @@ Result RunCli(const std::string& args) {
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
 }
+
+Result RunCliAll(const std::string& args) { return RunCli(args, true); }
 
 std::string WriteTemp(const std::string& name, const std::string& text) {
   std::string path = common::TempFolder() + "ruvala-cli-" + name + "-" + std::to_string(::getpid()) + ".txt";
@@ -77,5 +82,58 @@ TEST(CliCheck, PrintsFindingsAndExitStatus) {
   EXPECT_EQ(RunCli("check " + common::TempFolder()).status, 2);  // a directory opens but cannot be read
   EXPECT_EQ(RunCli("check " + msg + " --message-date 2025-02-30").status, 2);
   for (const std::string& f : {msg, warn, indented, userHive}) std::remove(f.c_str());
+  ::unsetenv("TARNHOLT_USER_HIVE");
+}
+
+// referential loads what a validation loads: a referential the engine cannot load fails there
+// with check's message and exit status, not with row counts.
+TEST(CliCheck, ReferentialFailsWhereCheckFails) {
+  if (!common::FileExists(enginetest::SampleSqlite()) || !common::FileExists(enginetest::SampleEngineSqlite()))
+    GTEST_SKIP() << "no sample data";
+  enginetest::TempMachineHive hive("cli-ref");
+  std::string userHive = hive.Path() + ".user";
+  ::setenv("TARNHOLT_USER_HIVE", userHive.c_str(), 1);
+  ASSERT_EQ(RunCli("register").status, 0);
+  const std::string dir = common::TempFolder() + "ruvala-cli-ref-" + std::to_string(::getpid()) + "/";
+  ::mkdir(dir.c_str(), 0755);
+  std::string msg = WriteTemp("ref", SampleLine(33));
+  struct Case {
+    const char *change, *reason;
+  } cases[] = {
+      {"alter table VALEUR drop column DatDel", "no such column: DatDel"},
+      // A table no check consults is loaded all the same.
+      {"drop table CODETELEBIB", "no such table: CODETELEBIB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.change);
+    // A copy of the sample referential with the engine database beside it, then one change.
+    const std::string db = dir + "Referentiel.db";
+    std::remove(db.c_str());
+    std::ifstream src(enginetest::SampleSqlite(), std::ios::binary);
+    std::ofstream(db, std::ios::binary) << src.rdbuf();
+    std::ifstream eng(enginetest::SampleEngineSqlite(), std::ios::binary);
+    std::ofstream(dir + "Ruvala.db", std::ios::binary) << eng.rdbuf();
+    sqlite3* h = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(h, c.change, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(h);
+    ASSERT_EQ(RunCli("config referential " + db).status, 0);
+
+    const std::string failure = "verimek-cli: Open DB \"" + db + "\" failed (" + c.reason + ")\n";
+    Result check = RunCliAll("check " + msg);
+    EXPECT_EQ(check.status, 2);
+    EXPECT_EQ(check.out, failure);
+    Result ref = RunCliAll("referential");
+    EXPECT_EQ(ref.status, check.status);
+    EXPECT_EQ(ref.out, "File: " + db + "\n" + failure);
+  }
+  // The sample itself loads: its rows as the engine counts them.
+  ASSERT_EQ(RunCli("config referential " + enginetest::SampleSqlite()).status, 0);
+  Result ok = RunCliAll("referential");
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_NE(ok.out.find("\nVALEUR             243\n"), std::string::npos) << ok.out;
+  for (const char* f : {"Referentiel.db", "Ruvala.db"}) std::remove((dir + f).c_str());
+  ::rmdir(dir.c_str());
+  for (const std::string& f : {msg, userHive}) std::remove(f.c_str());
   ::unsetenv("TARNHOLT_USER_HIVE");
 }

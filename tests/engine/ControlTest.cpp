@@ -199,6 +199,10 @@ TEST_F(ScriptHostTest, CompileAndRunTimeErrorsBecomeScriptErrors) {
   EXPECT_EQ(ScriptError("result := undefinedThing"), "Script Error : Variable undefinedThing is not defined.");
   EXPECT_EQ(ScriptError("result := Nope(1)"), "Script Error : Function Nope not found");
   EXPECT_EQ(ScriptError("while true do x := 1; result := true"), "Script Error : Script stopped.");
+  // Values that hold more than the memory bound end the run the same way, the process intact.
+  EXPECT_EQ(ScriptError("SetArray(a, INTEGER, 1000000); b := a; a[0] := 1; c := a; a[0] := 2; d := a; a[0] := 3; "
+                        "e := a; a[0] := 4; f := a; a[0] := 5; g := a; a[0] := 6; result := true"),
+            "Script Error : Script memory limit of 256 MiB exceeded.");
   // FindChild needs a current segment; mandatory conditions have none.
   EXPECT_EQ(ScriptError("result := FindChild('ADR')").rfind("Script Error : ", 0), 0u);
 }
