@@ -23,14 +23,6 @@ namespace {
 
 const char kDatabaseKey[] = "SOFTWARE\\tarnholt\\services\\Database";
 
-// Every write to standard output ends here: a write that failed (a full disk, a closed pipe)
-// sets the stream's error flag, and the command then fails instead of reporting success.
-int CheckedOutput(int rc) {
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return rc;
-  std::fprintf(stderr, "verimek-cli: cannot write the output (%s)\n", std::strerror(errno));
-  return 2;
-}
-
 // Configuration boxes of the engine go to standard error, as for check.
 int gErrorBoxes = 0;
 void ErrorBoxToStderr(const char* text, void*) {
@@ -153,8 +145,8 @@ int ConfigSql(const Args& args) {
 
 int CmdConfig(const Args& args) {
   if (!args.empty() && args[0] == "referential")
-    return CheckedOutput(ConfigReferential(Args(args.begin() + 1, args.end())));
-  if (!args.empty() && args[0] == "sql") return CheckedOutput(ConfigSql(Args(args.begin() + 1, args.end())));
+    return ConfigReferential(Args(args.begin() + 1, args.end()));
+  if (!args.empty() && args[0] == "sql") return ConfigSql(Args(args.begin() + 1, args.end()));
   std::fprintf(stderr,
                "usage: verimek-cli config referential [--if-unset] PATH\n"
                "       verimek-cli config sql --server S --user U [--password-stdin] [--driver ODBC-DRIVER]\n");
@@ -216,6 +208,7 @@ int ShowReferential(const Args& args) {
 
 }  // namespace
 
-int CmdReferential(const Args& args) { return CheckedOutput(ShowReferential(args)); }
+// A failed write of the output is caught for every command where the command returns.
+int CmdReferential(const Args& args) { return ShowReferential(args); }
 
 }  // namespace cli

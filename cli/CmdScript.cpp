@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "Commands.h"
+#include "Output.h"
 #include "ScriptEngine.h"
 
 namespace cli {
@@ -79,11 +80,8 @@ int RunScript(const Args& args) {
     Out("\n");
   }
   if (!engine.Output().empty()) Out("Output:\n" + engine.Output() + "\n");
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) gWriteFailed = true;
-  if (gWriteFailed) {
-    std::fprintf(stderr, "verimek-cli: cannot write the output (%s)\n", std::strerror(errno));
-    return 2;
-  }
+  // A failed write ends the command with status 2 where it returns.
+  if (gWriteFailed) return 2;
   return ok ? 0 : 1;
 }
 
@@ -94,9 +92,9 @@ int CmdScript(const Args& args) {
   try {
     return RunScript(args);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "verimek-cli: script failed (%s)\n", e.what());
+    ErrPrintf("verimek-cli: script failed (%s)\n", e.what());
   } catch (...) {
-    std::fprintf(stderr, "verimek-cli: script failed (unknown exception)\n");
+    ErrPrintf("verimek-cli: script failed (unknown exception)\n");
   }
   return 2;
 }

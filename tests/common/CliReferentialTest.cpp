@@ -199,7 +199,7 @@ TEST_F(CliReferential, FailedOutputFailsTheCommand) {
     }
     TRun r = Cli(args + " >/dev/full");
     EXPECT_EQ(r.Status, 2) << args;
-    EXPECT_NE(r.Out.find("verimek-cli: cannot write the output (No space left on device)"), std::string::npos) << args;
+    EXPECT_NE(r.Out.find("verimek-cli: cannot write standard output (No space left on device)"), std::string::npos) << args;
     EXPECT_EQ(Cli(args + " >/dev/null").Status, 0) << args;
   }
 }
