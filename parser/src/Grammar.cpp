@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Format.h"
 #include "Lexer.h"
 
 namespace kalvix {
@@ -58,7 +59,7 @@ class Parser {
     if (t.kind == tkEof)
       m += "<eof>";
     else
-      m.append(t.text, t.len);
+      m += common::EscapeControls(t.Text());
     m += "\" missing ";
     return m;
   }

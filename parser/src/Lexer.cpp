@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "Format.h"
 #include "Layouts.h"
 
 namespace kalvix {
@@ -152,7 +153,7 @@ void Lexer::Invalid(const char* start) {
   std::string msg = "invalid token near line ";
   msg += std::to_string(FLine);
   msg += " (text was '";
-  msg.append(start, static_cast<std::size_t>(FPos - start));
+  msg += common::EscapeControls(std::string_view(start, static_cast<std::size_t>(FPos - start)));
   msg += "')";
   FReporter.Add(std::move(msg));
   if (*FPos) ++FPos;
