@@ -29,6 +29,23 @@ static std::string AsText(const FormatArg& a) {
   return buf;
 }
 
+std::string EscapeControls(std::string_view s) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s) {
+    auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && b != 0x7F) {
+      out.push_back(c);
+      continue;
+    }
+    out += "\\x";
+    out.push_back(kHex[b >> 4]);
+    out.push_back(kHex[b & 0xF]);
+  }
+  return out;
+}
+
 std::string FormatText(std::string_view t, const std::vector<FormatArg>& args) {
   std::string out;
   out.reserve(t.size() + 16 * args.size());

@@ -17,6 +17,11 @@ using FormatArg = std::variant<std::string, std::int64_t, double>;
 // Missing arguments leave the placeholder empty; extra arguments are ignored.
 std::string FormatText(std::string_view tmpl, const std::vector<FormatArg>& args);
 
+// The text with each control character (below 0x20, and 0x7F) written as "\xHH": a value quoted
+// in a problem text must neither end it early (NUL) nor break its line. Every other byte,
+// letters of the code page and UTF-8 sequences included, stays as it is.
+std::string EscapeControls(std::string_view s);
+
 inline FormatArg ToFormatArg(const std::string& s) { return s; }
 inline FormatArg ToFormatArg(std::string_view s) { return std::string(s); }
 inline FormatArg ToFormatArg(const char* s) { return std::string(s ? s : ""); }

@@ -3,6 +3,7 @@
 
 #include <edicom/EdiComCpp.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,15 +25,21 @@ static bool UseLatin1() {
 
 const char* AnsiCodePageName() { return UseLatin1() ? "iso-8859-1" : "windows-1252"; }
 
-static inline char ToAnsiChar(char16_t c, bool latin1) {
-  if (c < 0x80 || (c >= 0xA0 && c < 0x100)) return static_cast<char>(c);
-  if (latin1) return c < 0x100 ? static_cast<char>(c) : '?';
-  for (int i = 0; i < 32; ++i)
-    if (kCp1252High[i] == c) return static_cast<char>(0x80 + i);
-  return '?';
+std::string CodePointName(char32_t c) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(c));
+  return buf;
 }
 
-void Utf16ToAnsi(const char16_t* s, std::size_t n, std::string& out) {
+static inline char ToAnsiChar(char16_t c, bool latin1) {
+  if (c < 0x80 || (c >= 0xA0 && c < 0x100)) return static_cast<char>(c);
+  if (latin1) return c < 0x100 ? static_cast<char>(c) : kAnsiSubstitute;
+  for (int i = 0; i < 32; ++i)
+    if (kCp1252High[i] == c) return static_cast<char>(0x80 + i);
+  return kAnsiSubstitute;
+}
+
+void Utf16ToAnsi(const char16_t* s, std::size_t n, std::string& out, std::vector<Substitution>* substituted) {
   out.resize(n);
   bool latin1 = UseLatin1();
   std::size_t o = 0;
@@ -42,9 +49,15 @@ void Utf16ToAnsi(const char16_t* s, std::size_t n, std::string& out) {
       out[o++] = static_cast<char>(c);
       continue;
     }
-    // A surrogate pair is one character: one "?".
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) ++i;
-    out[o++] = ToAnsiChar(c, latin1);
+    // A surrogate pair is one character: one stand-in.
+    char32_t cp = c;
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+      cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (static_cast<char32_t>(s[i + 1]) - 0xDC00);
+      ++i;
+    }
+    char a = cp > 0xFFFF ? kAnsiSubstitute : ToAnsiChar(c, latin1);
+    if (a == kAnsiSubstitute && substituted) substituted->push_back({o, cp});
+    out[o++] = a;
   }
   out.resize(o);
 }

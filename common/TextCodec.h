@@ -4,19 +4,35 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace common {
 
-// UTF-16 to the code page; a character the code page lacks becomes "?".
+// Stands in for a character the code page lacks. It is neither a separator ("+", ":", "'") nor
+// the release character "?", so a text with stand-ins parses as the original would: "?" there
+// released the character after it and changed the segments that followed.
+constexpr char kAnsiSubstitute = '\x1A';
+
+// One character that became kAnsiSubstitute: its byte offset in the 8-bit text and what it was.
+struct Substitution {
+  std::size_t offset;
+  char32_t codePoint;
+};
+
+// UTF-16 to the code page; a character the code page lacks (a surrogate pair is one character)
+// becomes kAnsiSubstitute and, when substituted is given, is appended to it.
 std::string Utf16ToAnsi(std::u16string_view s);
-void Utf16ToAnsi(const char16_t* s, std::size_t n, std::string& out);
+void Utf16ToAnsi(const char16_t* s, std::size_t n, std::string& out, std::vector<Substitution>* substituted = nullptr);
 std::u16string AnsiToUtf16(std::string_view s);
 void AnsiToUtf16(const char* s, std::size_t n, std::u16string& out);
 std::string AnsiToUtf8(std::string_view s);
-// UTF-8 to the code page ("?" for what it lacks; invalid UTF-8 bytes are taken as code-page bytes).
+// UTF-8 to the code page (kAnsiSubstitute for what it lacks; invalid UTF-8 bytes are taken as
+// code-page bytes).
 std::string Utf8ToAnsi(std::string_view s);
 bool IsValidUtf8(std::string_view s);
 // Name of the code page in use ("windows-1252" or "iso-8859-1").
 const char* AnsiCodePageName();
+// The code point as "U+XXXX" (at least four hex digits), the way a user looks it up.
+std::string CodePointName(char32_t c);
 
 }  // namespace common

@@ -187,7 +187,8 @@ class TEdiDocument final : public DispatchObject<TEdiDocument, IEdiDocument> {
   }
   HRESULT ValidateEx(BSTR e1, BSTR* error, std::int32_t* result) override {
     return GuardCall(kProgId, [&] {
-      if (!result) return E_POINTER;
+      // Error is in and out: without it the chosen text would be lost.
+      if (!error || !result) return E_POINTER;
       std::lock_guard<std::mutex> lock(EngineLock());
       TraceInfo(this, "ValidateEx()");
       Prepare(true);
@@ -195,7 +196,7 @@ class TEdiDocument final : public DispatchObject<TEdiDocument, IEdiDocument> {
       FValidator.SetInterApplication(false);
       std::string text;
       *result = FValidator.ValidateEx(text);
-      if (*result != 0 && error) {
+      if (*result != 0) {
         SysFreeString(*error);
         *error = NewBstr(text);
       }

@@ -52,11 +52,19 @@ const TErrorCode WarningTable[kWarningCount] = {
     {"W0012", "Invalid character (\"%s\") for \"%s\", found \"%s\""},
 };
 
+// Fills a template with the texts escaped: a value may hold NUL or other control characters,
+// which would end or break the finding's text wherever it is shown or stored.
+static std::string Fill(const std::string& tmpl, const TFormatArgs& args) {
+  TFormatArgs shown(args);
+  for (common::FormatArg& a : shown)
+    if (auto* s = std::get_if<std::string>(&a)) *s = common::EscapeControls(*s);
+  return common::FormatText(tmpl, shown);
+}
+
 static TErrorCode Lookup(const TErrorCode* table, int n, std::string_view code, const TFormatArgs& args,
                          TErrorCode notFound) {
   for (int i = 0; i < n; ++i)
-    if (table[i].Code == code)
-      return {table[i].Code, args.empty() ? table[i].Message : common::FormatText(table[i].Message, args)};
+    if (table[i].Code == code) return {table[i].Code, args.empty() ? table[i].Message : Fill(table[i].Message, args)};
   return notFound;
 }
 
@@ -105,7 +113,7 @@ void TEdiErrorList::Add(int sgmtNo, const std::string& sgmtKey, const TErrorCode
 }
 
 void TEdiErrorList::Add(int sgmtNo, const std::string& sgmtKey, const TFormatArgs& args, const TErrorCode& error) {
-  Add(sgmtNo, sgmtKey, TErrorCode{error.Code, common::FormatText(error.Message, args)});
+  Add(sgmtNo, sgmtKey, TErrorCode{error.Code, Fill(error.Message, args)});
 }
 
 const TEdiErrorItem& TEdiErrorList::GetItems(int index) const {

@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include <new>
+#include <vector>
 
 #include "Grammar.h"
 #include "TextCodec.h"
@@ -24,8 +25,9 @@ std::string In(BSTR s) {
 }
 
 // The text of InputStream, with room for the padding the tree adds: plain ASCII is copied
-// sixteen or eight characters at a time, anything else goes through the code page.
-std::string InText(BSTR s) {
+// sixteen or eight characters at a time, anything else goes through the code page, which lists
+// in substituted the characters it lacks.
+std::string InText(BSTR s, std::vector<common::Substitution>& substituted) {
   std::string out;
   if (!s) return out;
   std::size_t n = SysStringLen(s);
@@ -62,8 +64,10 @@ std::string InText(BSTR s) {
       continue;
     }
     std::size_t len = (c >= 0xD800 && c < 0xDC00 && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) ? 2 : 1;
-    common::Utf16ToAnsi(s + i, len, one);
-    o[w++] = one.empty() ? '?' : one[0];
+    std::size_t before = substituted.size();
+    common::Utf16ToAnsi(s + i, len, one, &substituted);
+    if (substituted.size() > before) substituted.back().offset = w;
+    o[w++] = one[0];
     i += len;
   }
   out.resize(w);
@@ -104,9 +108,10 @@ void EdiMessage::ResetTree() {
 
 HRESULT EdiMessage::put_InputStream(BSTR text) {
   return GuardCall(kMessageSource, [&] {
-    std::string s = InText(text);
+    std::vector<common::Substitution> substituted;
+    std::string s = InText(text, substituted);
     try {
-      ParseInterchange(std::move(s), FTree, FErrors);
+      ParseInterchange(std::move(s), FTree, FErrors, /*cleanPath=*/true, substituted);
     } catch (const std::exception& e) {
       throw ComError(E_FAIL, std::string("Parse failed (") + e.what() + ")");
     }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Format.h"
 #include "Lexer.h"
 
 namespace kalvix {
@@ -26,8 +27,9 @@ KindSet ClassHeaders() {
 
 class Parser {
  public:
-  Parser(SegmentTree& tree, ErrorReporter& reporter)
+  Parser(SegmentTree& tree, ErrorReporter& reporter, const std::vector<common::Substitution>& substituted)
       : FTree(tree), FReporter(reporter), FLayouts(Layouts::Get()), FLex(tree.Source().c_str(), reporter, true) {
+    FLex.SetSubstitutions(tree.Source().c_str(), substituted);
     for (Token& t : FWin) FLex.Next(t);
     FFollowOrdHeader = ClassHeaders();
     FFollowPosHeader = Set({tkXehPosNum, tkXehPosAss});
@@ -58,7 +60,7 @@ class Parser {
     if (t.kind == tkEof)
       m += "<eof>";
     else
-      m.append(t.text, t.len);
+      m += common::EscapeControls(t.Text());
     m += "\" missing ";
     return m;
   }
@@ -650,16 +652,18 @@ bool CleanParser::Interchange() {
 
 }  // namespace
 
-void ParseInterchange(std::string text, SegmentTree& tree, ErrorReporter& reporter, bool cleanPath) {
+void ParseInterchange(std::string text, SegmentTree& tree, ErrorReporter& reporter, bool cleanPath,
+                      const std::vector<common::Substitution>& substituted) {
   reporter.Clear();
   tree.SetSource(std::move(text));
   tree.SetBuilding(true);
   bool clean = false;
   try {
-    clean = cleanPath && CleanParser(tree).Interchange();
+    // Substituted characters are reported by the lexer: the token-free path has none to give.
+    clean = cleanPath && substituted.empty() && CleanParser(tree).Interchange();
     if (!clean) {
       tree.Clear();
-      Parser p(tree, reporter);
+      Parser p(tree, reporter, substituted);
       p.Interchange();
     }
   } catch (...) {

@@ -3,17 +3,21 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "ErrorReporter.h"
 #include "SegmentTree.h"
+#include "TextCodec.h"
 
 namespace kalvix {
 
 // Empties tree and reporter, parses text (8-bit) into them. Never fails on any input; an
 // exception (memory exhausted) still leaves the tree consistent and is passed on.
 // A well-formed ordinary interchange is read by a token-free path first; cleanPath false
-// skips it (the tests compare both).
-void ParseInterchange(std::string text, SegmentTree& tree, ErrorReporter& reporter, bool cleanPath = true);
+// skips it (the tests compare both). substituted lists the characters of the original text that
+// the code page lacked (see common::Utf16ToAnsi); each becomes a problem text of its own.
+void ParseInterchange(std::string text, SegmentTree& tree, ErrorReporter& reporter, bool cleanPath = true,
+                      const std::vector<common::Substitution>& substituted = {});
 
 // Depth of the parser's level table: deeper levels, which only damaged input can reach, are
 // not opened; their segments go under the node open at the deepest level.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "Format.h"
 #include "Layouts.h"
 
 namespace kalvix {
@@ -152,10 +153,26 @@ void Lexer::Invalid(const char* start) {
   std::string msg = "invalid token near line ";
   msg += std::to_string(FLine);
   msg += " (text was '";
-  msg.append(start, static_cast<std::size_t>(FPos - start));
+  msg += common::EscapeControls(std::string_view(start, static_cast<std::size_t>(FPos - start)));
   msg += "')";
   FReporter.Add(std::move(msg));
   if (*FPos) ++FPos;
+}
+
+// A stand-in byte is an ordinary data byte to the scanner, so the segments parse as they would
+// have with the original character; the character itself is named here, as a lexical error.
+void Lexer::ReportSubstitutions() {
+  while (FSubst != FSubstEnd && FBase + FSubst->offset < FPos) {
+    std::string msg = "character outside ";
+    msg += common::AnsiCodePageName();
+    msg += " near line ";
+    msg += std::to_string(FLine);
+    msg += " (text was '";
+    msg += common::CodePointName(FSubst->codePoint);
+    msg += "')";
+    FReporter.Add(std::move(msg));
+    ++FSubst;
+  }
 }
 
 bool Lexer::ScanTag(Token& t, bool positional) {
@@ -303,18 +320,19 @@ bool Lexer::ScanData(Token& t, bool positional) {
 
 void Lexer::Next(Token& t) {
   for (;;) {
+    bool made = true;
     switch (FMode) {
       case TagMode:
-        if (ScanTag(t, false)) return;
+        made = ScanTag(t, false);
         break;
       case PositionalTagMode:
-        if (ScanTag(t, true)) return;
+        made = ScanTag(t, true);
         break;
       case DataMode:
-        if (ScanData(t, false)) return;
+        made = ScanData(t, false);
         break;
       case PositionalDataMode:
-        if (ScanData(t, true)) return;
+        made = ScanData(t, true);
         break;
       case FreeTextMode: {
         const char* start = FPos;
@@ -335,9 +353,11 @@ void Lexer::Next(Token& t) {
           FPos = reinterpret_cast<const char*>(p);
           Emit(t, tkStringFe, start);
         }
-        return;
+        break;
       }
     }
+    if (FSubst != FSubstEnd) ReportSubstitutions();
+    if (made) return;
   }
 }
 

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "ErrorReporter.h"
+#include "TextCodec.h"
 #include "Tokens.h"
 
 namespace kalvix {
@@ -24,6 +26,13 @@ class Lexer {
   // padded: 15 more readable bytes follow that NUL, so data runs can be scanned in blocks.
   Lexer(const char* text, ErrorReporter& reporter, bool padded = false)
       : FPos(text), FReporter(reporter), FPadded(padded) {}
+  // Characters of the original text that the code page lacked, at their offsets from base (the
+  // start of the text), in ascending order; each is reported once the scan has passed it.
+  void SetSubstitutions(const char* base, const std::vector<common::Substitution>& substituted) {
+    FBase = base;
+    FSubst = substituted.data();
+    FSubstEnd = FSubst + substituted.size();
+  }
   // The next token that is not skipped; kind tkEof at and after the end of the text.
   void Next(Token& t);
   int Line() const { return FLine; }
@@ -38,6 +47,7 @@ class Lexer {
     t.line = FLine;
   }
   void Invalid(const char* start);
+  void ReportSubstitutions();
   bool ScanTag(Token& t, bool positional);
   bool ScanData(Token& t, bool positional);
   bool ScanRunBlocks();
@@ -48,6 +58,9 @@ class Lexer {
   Mode FMode = TagMode;
   bool FFreeTextPending = false;
   bool FPadded;
+  const char* FBase = nullptr;
+  const common::Substitution* FSubst = nullptr;
+  const common::Substitution* FSubstEnd = nullptr;
 };
 
 }  // namespace kalvix

@@ -161,6 +161,20 @@ TEST_F(ChecksTest, NumericFormAndLength) {
   }
 }
 
+// Data may hold any byte but NUL; control characters come out escaped in the finding's text,
+// letters of the code page as they are.
+TEST_F(ChecksTest, ControlCharactersInValuesAreEscapedInFindings) {
+  const std::vector<Case> cases = {
+      {"SOH", Insurer("QTY+002:1\x01" "5:KW"), false,
+       {{'E', "E0014", 3, "QTY+002", "Expecting numeric value for \"C065:1, X048:1\", found \"1\\x015\""}}},
+      {"tab, CR LF", Insurer("DTM+006:2012\t01\r\n31:102"), false,
+       {{'E', "E0014", 3, "DTM+006", "Expecting numeric value for \"X017:1\", found \"2012\\x0901\\x0D\\x0A31\""}}},
+      {"letters", Insurer("QTY+002:1\xC3\xA9:KW"), false,
+       {{'E', "E0014", 3, "QTY+002", "Expecting numeric value for \"C065:1, X048:1\", found \"1\xC3\xA9\""}}},
+  };
+  RunCases(Sample(), cases);
+}
+
 TEST_F(ChecksTest, AddressesPartiesAndCharacters) {
   const Case cases[] = {
       {"no country is B", Broker("ADR+001+GROTE MARKT:1+8000+BRUGGE"), false, {}},

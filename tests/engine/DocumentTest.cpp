@@ -193,6 +193,62 @@ TEST_F(DocumentTest, BlankMessageAndIndexFailures) {
   EXPECT_EQ(ia, VARIANT_FALSE);
 }
 
+// Every out-pointer is required: a missing one fails with E_POINTER and runs nothing, so the
+// findings of the previous validation stay.
+TEST_F(DocumentTest, NullOutPointersFail) {
+  auto doc = NewDocument();
+  BStr blank(" ");
+  VARIANT_BOOL valid = VARIANT_TRUE;
+  ASSERT_EQ(doc->Validate(blank.Get(), &valid), S_OK);  // E0002
+  BStr text("XGH+1+0039+104512+002'XEH+90+1+0201+1++10'XET+90'XGT+1'");
+  std::int32_t result = -1;
+  EXPECT_EQ(doc->ValidateEx(text.Get(), nullptr, &result), E_POINTER);
+  EXPECT_EQ(result, -1);
+  BSTR error = nullptr;
+  EXPECT_EQ(doc->ValidateEx(text.Get(), &error, nullptr), E_POINTER);
+  EXPECT_EQ(doc->Validate(text.Get(), nullptr), E_POINTER);
+  Variant byref;
+  byref.vt = VT_BSTR | VT_BYREF;
+  byref.pbstrVal = nullptr;
+  Variant r;
+  ClearErrorInfo();
+  EXPECT_EQ(Call(doc.Get(), u"ValidateEx", DISPATCH_METHOD, {Variant::Str(u" "), byref}, &r), E_POINTER);
+  byref.vt = VT_EMPTY;
+  std::int32_t n = -1;
+  ASSERT_EQ(doc->get_ErrorCount(&n), S_OK);
+  EXPECT_EQ(n, 1);
+  VARIANT_BOOL ia = VARIANT_FALSE;
+  doc->get_InterApplication(&ia);
+  EXPECT_EQ(ia, VARIANT_TRUE);  // ValidateEx did not run
+
+  EXPECT_EQ(doc->get_ErrorCount(nullptr), E_POINTER);
+  EXPECT_EQ(doc->get_WarningCount(nullptr), E_POINTER);
+  EXPECT_EQ(doc->get_Errors(0, nullptr), E_POINTER);
+  EXPECT_EQ(doc->get_Warnings(0, nullptr), E_POINTER);
+  EXPECT_EQ(doc->get_InterApplication(nullptr), E_POINTER);
+  EXPECT_EQ(doc->get_CheckFilter(nullptr), E_POINTER);
+  EXPECT_EQ(doc->get_DbEvalVersion(nullptr), E_POINTER);
+  EXPECT_EQ(doc->get_DbRefVersion(nullptr), E_POINTER);
+  EXPECT_EQ(doc->get_ReferentialVersion(nullptr), E_POINTER);
+  EXPECT_EQ(doc->get_ReferentialFilename(nullptr), E_POINTER);
+  EXPECT_EQ(doc->get_ErrorCodeList(nullptr), E_POINTER);
+  EXPECT_EQ(doc->get_WarningCodeList(nullptr), E_POINTER);
+  ComPtr<IEdiError> e;
+  ASSERT_EQ(doc->get_Errors(0, e.Put()), S_OK);
+  EXPECT_EQ(e->get_SegmentNo(nullptr), E_POINTER);
+  EXPECT_EQ(e->get_SegmentKey(nullptr), E_POINTER);
+  EXPECT_EQ(e->get_ErrorMessage(nullptr), E_POINTER);
+  EXPECT_EQ(e->get_ToString(nullptr), E_POINTER);
+  EXPECT_EQ(e->get_ErrorCode(nullptr), E_POINTER);
+  ComPtr<IEdiWarning> w;
+  ASSERT_EQ(CreateInstance(ruvala::CLSID_EdiWarning, ruvala::IID_IEdiWarning, w), S_OK);
+  EXPECT_EQ(w->get_SegmentNo(nullptr), E_POINTER);
+  EXPECT_EQ(w->get_SegmentKey(nullptr), E_POINTER);
+  EXPECT_EQ(w->get_WarningMessage(nullptr), E_POINTER);
+  EXPECT_EQ(w->get_ToString(nullptr), E_POINTER);
+  EXPECT_EQ(w->get_WarningCode(nullptr), E_POINTER);
+}
+
 TEST_F(DocumentTest, FindingsOfASampleThroughDispatch) {
   if (!Components::Parser) GTEST_SKIP() << "the parser component is not built";
   if (!common::FileExists(enginetest::SamplesDir() + "with-findings.txt")) GTEST_SKIP() << "no shared samples";

@@ -53,6 +53,10 @@ TEST(Catalogue, FillsTemplatesOnce) {
        "Too long value for \"X003:1\", found \"1234567890\", max length = 9"},
       {"W0012", {std::string("/"), std::string("C010:1, X014:1"), std::string("02/1")},
        "Invalid character (\"/\") for \"C010:1, X014:1\", found \"02/1\""},
+      // Control characters, NUL included, are escaped: the text is neither cut nor broken.
+      {"E0009", {std::string("X052:1"), std::string("A\0B\r\n", 5)}, "Invalid value for \"X052:1\", found \"A\\x00B\\x0D\\x0A\""},
+      {"W0012", {std::string("\x01"), std::string("C010:1, X014:1"), std::string("02\x01" "1")},
+       "Invalid character (\"\\x01\") for \"C010:1, X014:1\", found \"02\\x011\""},
   };
   for (const Case& c : cases) {
     TErrorCode r = c.code[0] == 'E' ? GetErrorCode(c.code, c.args) : GetWarningCode(c.code, c.args);

@@ -6,6 +6,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -283,10 +284,94 @@ TEST_F(Component, TextCrossesAsUtf16AndLivesInWindows1252) {
   BStr val;
   ASSERT_EQ(att->FindInComponent(BStr("C005").Get(), 1, BStr("X011").Get(), 1, val.Put()), S_OK);
   EXPECT_EQ(val.Utf8(), "CAF\xC3\x89 \xE2\x82\xAC");
-  // A character the code page lacks becomes "?" on the way in.
+  // A character the code page lacks becomes the SUB control on the way in, never "?", which
+  // the writer would turn into a released "??".
   ASSERT_EQ(att->InsertInComponent(BStr("\xE4\xB8\xAD").Get(), BStr("C005").Get(), 1, BStr("X011").Get(), 1), S_OK);
   ASSERT_EQ(att->FindInComponent(BStr("C005").Get(), 1, BStr("X011").Get(), 1, val.Put()), S_OK);
-  EXPECT_EQ(val.Utf8(), "?");
+  EXPECT_EQ(val.Utf8(), "\x1A");
+}
+
+// A character the code page lacks must not change how the text parses: the tree is the one of
+// the same text with the SUB byte in its place, and each such character is named once in the
+// error list, with its line.
+TEST_F(Component, CharactersOutsideTheCodePageKeepTheParseAndAreNamed) {
+  auto errors = [&] {
+    std::vector<std::string> v;
+    std::int32_t n = 0;
+    FMsg->get_ErrorCount(&n);
+    for (std::int32_t i = 0; i < n; ++i) {
+      BStr e;
+      FMsg->get_Error(i, e.Put());
+      v.push_back(e.Utf8());
+    }
+    return v;
+  };
+  auto generated = [&] {
+    BStr out;
+    EXPECT_EQ(FMsg->Generate(out.Put()), S_OK);
+    return out.Utf8();
+  };
+  auto named = [](const char* cp, int line) {
+    return "character outside windows-1252 near line " + std::to_string(line) + " (text was '" + cp + "')";
+  };
+  const std::string xgh = "XGH+1+0039+104512+002'XEH+05+1+0060+1++11'";
+  const std::string rest = "XRH+1'PTY+003+CLI1'NME+001+DUPONT:JEAN'XRT+1'XET+05'XGT+1'";
+  const std::string sub = "\x1A";
+  struct Case {
+    const char* name;
+    std::string text;  // "#" marks where the character goes
+    const char* utf8;
+    const char* cp;
+    int line;
+    bool wellFormed;  // the text with the SUB byte has no syntax error
+  } const cases[] = {
+      // "?" there released the terminator, "?:" the separator: the segments after it were lost.
+      {"value before the terminator", xgh + "GIS+A001+6'DTM+008:20032025:001'FTX+001+end#'" + rest, "\xCE\xA9",
+       "U+03A9", 1, true},
+      {"qualifier", xgh + "GIS+A001+6'DTM+008#:20032025:001'" + rest, "\xE4\xB8\xAD", "U+4E2D", 1, true},
+      {"surrogate pair", xgh + "GIS+A001+6'DTM+008:2003#:001'" + rest, "\xF0\x9F\x98\x80", "U+1F600", 1, true},
+      {"third line", xgh + "\r\nGIS+A001+6'\r\nDTM+008:20032025:001'FTX+001+DU#PONT'" + rest, "\xCE\xA9", "U+03A9", 3,
+       true},
+      {"tag", xgh + "GI#S+A001+6'DTM+008:20032025:001'" + rest, "\xCE\xA9", "U+03A9", 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string withChar = c.text, withSub = c.text;
+    withChar.replace(withChar.find('#'), 1, c.utf8);
+    withSub.replace(withSub.find('#'), 1, sub);
+    Parse(withSub.c_str());
+    std::vector<std::string> expected = errors();
+    const std::string tree = generated();
+    EXPECT_EQ(expected.empty(), c.wellFormed);
+    Parse(withChar.c_str());
+    EXPECT_EQ(generated(), tree);
+    std::vector<std::string> got = errors();
+    auto it = std::find(got.begin(), got.end(), named(c.cp, c.line));
+    ASSERT_NE(it, got.end());
+    got.erase(it);
+    EXPECT_EQ(got, expected);
+  }
+
+  // Two characters, two messages in text order; the message object still walks every segment.
+  Parse((xgh + "GIS+A001+6'FTX+001+\xCE\xA9\xF0\x9F\x98\x80'" + rest).c_str());
+  EXPECT_EQ(errors(), (std::vector<std::string>{named("U+03A9", 1), named("U+1F600", 1)}));
+  Variant v;
+  ASSERT_EQ(FMsg->FindFirstSgmt(BStr("FTX").Get(), BStr("001").Get(), &v), S_OK);
+  ComPtr<IEdiSegment> ftx = Seg(v);
+  ASSERT_TRUE(ftx);
+  Variant nme;
+  ASSERT_EQ(FMsg->FindFirstSgmt(BStr("NME").Get(), BStr("001").Get(), &nme), S_OK);
+  EXPECT_TRUE(Seg(nme));
+
+  // As an argument: a qualifier with a lacked character matches no segment whose value holds
+  // a "?" in that place.
+  Parse((xgh + "GIS+A001+6'DTM+008??:20032025:001'" + rest).c_str());
+  Variant dtm;
+  ASSERT_EQ(FMsg->FindFirstSgmt(BStr("DTM").Get(), BStr("008?").Get(), &dtm), S_OK);
+  ASSERT_TRUE(Seg(dtm));
+  dtm.Clear();
+  ASSERT_EQ(FMsg->FindFirstSgmt(BStr("DTM").Get(), BStr("008\xCE\xA9").Get(), &dtm), S_OK);
+  EXPECT_EQ(dtm.vt, VT_NULL);
 }
 
 // The in-process shortcut reads what Find and FindInComponent read, as 8-bit text, and fails

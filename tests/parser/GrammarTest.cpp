@@ -27,6 +27,9 @@ TEST_P(Syntax, MessagesAndTree) {
 INSTANTIATE_TEST_SUITE_P(
     Grammar, Syntax,
     ::testing::Values(
+        // The quoted token text escapes control characters.
+        SyntaxCase{"ControlCharacterInQuotedToken", kXgh + "XEH+05+1+0060+1'XRH+\x01'DOD+1'XRT+1'XET+05'XGT+1'",
+                   {"line 1: syntax error at \"\\x01\" missing NUMBER"}, "XGH XEH DOD XET XGT"},
         SyntaxCase{"TwoMessages",
                    kXgh + "XEH+05+1+0060+1'GIS+A001+6'XET+05'XEH+07+1+0031+1'XRH+1'LIN+1'MOA+005:4509'XRT+1'XET+07'XGT+1'",
                    {}, "XGH XEH GIS XET XEH LIN MOA XET XGT"},

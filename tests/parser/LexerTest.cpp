@@ -64,6 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
         TokenCase{"XEH+0A+", "TAG_SEP", {"invalid token near line 1 (text was 'XEH+0')"}},
         // A blank before the first segment: reported, and the "A" after it dropped.
         TokenCase{" ADR", "", {"invalid token near line 1 (text was ' ')", "invalid token near line 1 (text was 'D')"}},
+        // Quoted characters are escaped when they are controls.
+        TokenCase{"\tADR", "", {"invalid token near line 1 (text was '\\x09')", "invalid token near line 1 (text was 'D')"}},
         TokenCase{"adr'", "", {"invalid token near line 1 (text was 'a')", "invalid token near line 1 (text was 'r')"}},
         TokenCase{"ADR+A?X'", "ADR TAG_SEP DATA(A) SGMT_END", {"invalid token near line 1 (text was '?')"}},
         TokenCase{"ADR+?" "?'", "ADR TAG_SEP ESC_QMARK SGMT_END", {}},
