@@ -2,6 +2,8 @@
 // referential: what those settings lead to (source, version, rows per table), loaded by the
 // engine's own referential code so that it fails exactly where a validation would.
 #include <edicom/EdiCom.h>
+#include <edicom/EdiComCpp.h>
+#include <ruvala/Ruvala.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,7 +16,6 @@
 #include "Commands.h"
 #include "Platform.h"
 #include "db/DbAccess.h"
-#include "ecTelebib.h"
 #include "registry/Registry.h"
 
 namespace cli {
@@ -185,24 +186,46 @@ int ShowReferential(const Args& args) {
   }
   std::fflush(stdout);  // the source comes before any failure on standard error
 
-  // What a validation does first, with its failures reported as check reports them.
-  ruvala::TTelebib& ref = ruvala::TelebibInstance();
+  // What a validation does first, through the engine component itself, with its failures
+  // reported as check reports them.
   EdiSetErrorBoxHandler(ErrorBoxToStderr, nullptr);
-  try {
-    ref.LoadSettings();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "verimek-cli: %s\n", e.what());
+  edicom::ComPtr<ruvala::IEdiDocument> doc;
+  edicom::ComPtr<ruvala::IEdiReferentialInfo> info;
+  edicom::HRESULT hr = edicom::CreateInstance(ruvala::CLSID_EdiDocument, ruvala::IID_IEdiDocument, doc);
+  if (edicom::SUCCEEDED(hr)) hr = doc->QueryInterface(ruvala::IID_IEdiReferentialInfo, info.PutVoid());
+  if (edicom::FAILED(hr)) {
+    const std::string why = edicom::TakeErrorDescription();
+    std::fprintf(stderr, "verimek-cli: cannot create %s (0x%08X)%s%s\n", ruvala::ProgID_EdiDocument,
+                 static_cast<unsigned>(hr), why.empty() ? "" : ": ", why.c_str());
     return 2;
   }
-  if (gErrorBoxes > 0 || !ref.Initialized()) return 2;
+  hr = info->Load();
+  if (edicom::FAILED(hr)) {
+    std::fprintf(stderr, "verimek-cli: %s\n", edicom::TakeErrorDescription().c_str());
+    return 2;
+  }
+  if (gErrorBoxes > 0 || hr != edicom::S_OK) return 2;
   int rc = 0;
-  try {
-    std::printf("Version: %s\n", ref.GetVersion().c_str());
-  } catch (const std::exception& e) {
-    std::printf("Version: (%s)\n", e.what());
+  edicom::BStr version, counts;
+  if (edicom::SUCCEEDED(info->get_Version(version.Put()))) {
+    std::printf("Version: %s\n", version.Utf8().c_str());
+  } else {
+    std::printf("Version: (%s)\n", edicom::TakeErrorDescription().c_str());
     rc = 1;
   }
-  for (const auto& [table, rows] : ref.TableCounts()) std::printf("%-18s %zu\n", table.c_str(), rows);
+  if (edicom::FAILED(info->get_TableCounts(counts.Put()))) {
+    std::fprintf(stderr, "verimek-cli: %s\n", edicom::TakeErrorDescription().c_str());
+    return 2;
+  }
+  const std::string text = counts.Utf8();
+  for (std::size_t b = 0, e; b < text.size(); b = e + 1) {
+    e = text.find('\n', b);
+    if (e == std::string::npos) e = text.size();
+    const std::string line = text.substr(b, e - b);
+    const std::size_t eq = line.rfind('=');
+    if (eq == std::string::npos) continue;
+    std::printf("%-18s %s\n", line.substr(0, eq).c_str(), line.substr(eq + 1).c_str());
+  }
   return rc;
 }
 

@@ -24,7 +24,7 @@ function(edi_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE edi::options GTest::gtest GTest::gtest_main ${T_LIBS})
   target_compile_definitions(${name} PRIVATE
-    EDI_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared"
+    EDI_SHARED_DIR="${EDI_SHARED_DIR}"
     EDI_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     EDI_BINARY_DIR="${PROJECT_BINARY_DIR}")
   include(GoogleTest)

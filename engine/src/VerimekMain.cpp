@@ -168,11 +168,44 @@ const DispMember* TEdiWarning::DispTable(std::size_t& n) {
 
 // --- EdiDocument -------------------------------------------------------------------------------
 
-class TEdiDocument final : public DispatchObject<TEdiDocument, IEdiDocument> {
+class TEdiDocument final : public DispatchObject<TEdiDocument, IEdiDocument>, public IEdiReferentialInfo {
  public:
   static constexpr const IID& kInterfaceId = IID_IEdiDocument;
   static constexpr const char16_t* kProgId = u"Verimek.EdiDocument";
   static const DispMember* DispTable(std::size_t& n);
+
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv && riid == IID_IEdiReferentialInfo) {
+      *ppv = static_cast<IEdiReferentialInfo*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return DispatchObject::QueryInterface(riid, ppv);
+  }
+  ULONG AddRef() override { return DispatchObject::AddRef(); }
+  ULONG Release() override { return DispatchObject::Release(); }
+
+  HRESULT Load() override {
+    return GuardCall(kProgId, [&] {
+      std::lock_guard<std::mutex> lock(EngineLock());
+      TTelebib& t = TelebibInstance();
+      if (!t.Initialized()) t.LoadSettings();
+      return t.Initialized() ? S_OK : S_FALSE;
+    });
+  }
+  HRESULT get_Version(BSTR* version) override { return ReferentialVersion(version); }
+  HRESULT get_TableCounts(BSTR* counts) override {
+    return GuardCall(kProgId, [&] {
+      if (!counts) return E_POINTER;
+      std::lock_guard<std::mutex> lock(EngineLock());
+      TTelebib& t = TelebibInstance();
+      if (!t.Initialized()) t.LoadSettings();
+      std::string text;
+      for (const auto& [table, rows] : t.TableCounts()) text += table + "=" + std::to_string(rows) + "\n";
+      *counts = NewBstr(text);
+      return S_OK;
+    });
+  }
 
   HRESULT Validate(BSTR e1, VARIANT_BOOL* valid) override {
     return GuardCall(kProgId, [&] {

@@ -88,6 +88,26 @@ struct IEdiWarning : IDispatch {
   ~IEdiWarning() = default;
 };
 
+// An administration shortcut for clients in the same process, offered by every IEdiDocument
+// through QueryInterface: the configured referential loaded exactly as a validation loads it,
+// and described. It is in no type library and cannot be called by name.
+// {F622D0CF-30A4-412D-8861-03665261720B}
+constexpr IID IID_IEdiReferentialInfo = {0xF622D0CF, 0x30A4, 0x412D, {0x88, 0x61, 0x03, 0x66, 0x52, 0x61, 0x72, 0x0B}};
+
+struct IEdiReferentialInfo : IUnknown {
+  // Loads the referential as the first validation does. S_OK when it is loaded; S_FALSE when
+  // the engine refused its settings (it has shown its error box); a failure with error
+  // information holding the loading failure's text.
+  virtual HRESULT Load() = 0;
+  // The referential's version text; a failure with error information when it cannot be read.
+  virtual HRESULT get_Version(BSTR* version) = 0;
+  // The loaded tables with their row counts: "TABLE=COUNT" lines, each ended by a line feed.
+  virtual HRESULT get_TableCounts(BSTR* counts) = 0;
+
+ protected:
+  ~IEdiReferentialInfo() = default;
+};
+
 }  // namespace ruvala
 
 // Server entry points of libruvala.so.
