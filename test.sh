@@ -23,13 +23,12 @@ if [ ! -d "$shared/samples" ]; then
 fi
 shared_opts=(-DEDI_SHARED_DIR="$shared" -DEDI_ALLOW_MISSING_SHARED="$allow_missing")
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEDI_WERROR=ON -DEDI_BUILD_TESTS=ON "${shared_opts[@]}" >/dev/null
+cmake --preset plain "${shared_opts[@]}" >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 600)
 
 if [ "${EDI_SANITIZE_RUN:-1}" = 1 ]; then
-  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DEDI_SANITIZE=ON -DEDI_WERROR=ON \
-    -DEDI_BUILD_APP=OFF -DEDI_BUILD_TESTS=ON "${shared_opts[@]}" >/dev/null
+  cmake --preset sanitize "${shared_opts[@]}" >/dev/null
   cmake --build build-asan -j"$jobs"
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j"$jobs" --timeout 900)

@@ -22,8 +22,7 @@ shared=../shared/samples
 
 # Build-time tools are instrumented too; their leaks are not what is under test.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEDI_FUZZ=ON \
-  -DEDI_BUILD_APP=OFF -DEDI_BUILD_TESTS=OFF >/dev/null
+cmake --preset fuzz >/dev/null
 mapfile -t targets < <(cmake --build "$build" --target help | sed -n 's/^\.\.\. \(fuzz_[A-Za-z0-9_]*\)$/\1/p' | sort)
 if [ ${#targets[@]} -eq 0 ]; then
   echo "run-fuzz: no fuzz targets defined" >&2
