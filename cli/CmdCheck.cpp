@@ -2,15 +2,14 @@
 #include <edicom/EdiComCpp.h>
 #include <ruvala/Ruvala.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "ClassUtils.h"
 #include "Commands.h"
+#include "DateUtils.h"
 #include "Output.h"
 #include "TextCodec.h"
 
@@ -42,32 +41,6 @@ void PrintJsonArray(const char* name, const std::vector<Finding>& list, bool las
   std::printf("%s]%s\n", list.empty() ? "" : "\n  ", last ? "" : ",");
 }
 
-// YYYY-MM-DD as an automation date; false when it is no calendar day.
-bool ParseDay(const std::string& s, DATE& out) {
-  int y, m, d;
-  char tail;
-  if (std::sscanf(s.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3 || m < 1 || m > 12 || d < 1 || d > 31) return false;
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = m - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = 12;
-  std::time_t t = timegm(&tm);
-  std::tm back{};
-  gmtime_r(&t, &back);
-  if (back.tm_mday != d || back.tm_mon != m - 1) return false;
-  out = std::floor(static_cast<double>(t) / 86400.0) + 25569.0;
-  return true;
-}
-
-DATE Today() {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  std::time_t asUtc = timegm(&tm);
-  return std::floor(static_cast<double>(asUtc) / 86400.0) + 25569.0;
-}
-
 std::string Failure(HRESULT hr) {
   std::string why = TakeErrorDescription();
   char buf[32];
@@ -79,14 +52,16 @@ std::string Failure(HRESULT hr) {
 
 int CmdCheck(const Args& args) {
   std::string file, messageDate;
-  bool checkFilter = true, interApp = false, json = false;
+  bool checkFilter = true, interApp = false, json = false, hasMessageDate = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--message-date" && i + 1 < args.size())
+    if (a == "--message-date" && i + 1 < args.size()) {
       messageDate = args[++i];
-    else if (a.rfind("--message-date=", 0) == 0)
+      hasMessageDate = true;
+    } else if (a.rfind("--message-date=", 0) == 0) {
       messageDate = a.substr(15);
-    else if (a == "--no-check-filter")
+      hasMessageDate = true;
+    } else if (a == "--no-check-filter")
       checkFilter = false;
     else if (a == "--inter-application")
       interApp = true;
@@ -105,9 +80,10 @@ int CmdCheck(const Args& args) {
         "[--inter-application] [--json]\n");
     return 2;
   }
-  DATE day = Today();
-  if (!messageDate.empty() && !ParseDay(messageDate, day)) {
-    ErrPrintf("verimek-cli check: invalid date \"%s\"\n", messageDate.c_str());
+  DATE day = common::TodayDate();
+  // As validate reads it; an empty date is refused, not taken for today.
+  if (hasMessageDate && !common::TryParseIsoDate(messageDate, day)) {
+    ErrPrintf("verimek-cli: invalid date \"%s\" (expecting YYYY-MM-DD)\n", messageDate.c_str());
     return 2;
   }
   std::string text;

@@ -19,6 +19,7 @@
 #include <pugixml.hpp>
 #include <stdexcept>
 
+#include "DateUtils.h"
 #include "SysTraceFiles.h"
 #include "TextCodec.h"
 
@@ -159,22 +160,13 @@ std::string FormatDateTime(std::string_view format, const TLocalTime& t) {
   return out;
 }
 
-static long DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  long era = (y >= 0 ? y : y - 399) / 400;
-  long yoe = y - era * 400;
-  long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 static int WeeksInIsoYear(int y) {
   auto p = [](int x) { return (x + x / 4 - x / 100 + x / 400) % 7; };
   return (p(y) == 4 || p(y - 1) == 3) ? 53 : 52;
 }
 
 int IsoWeekNumber(int year, int month, int day) {
-  long days = DaysFromCivil(year, month, day);
+  std::int64_t days = DaysFromCivil(year, month, day);
   int weekday = static_cast<int>(((days % 7) + 7 + 3) % 7) + 1;  // 1970-01-01 was a Thursday; Monday = 1
   int ordinal = static_cast<int>(days - DaysFromCivil(year, 1, 1)) + 1;
   int week = (ordinal - weekday + 10) / 7;

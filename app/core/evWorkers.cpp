@@ -4,12 +4,12 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
-#include <ctime>
 #include <deque>
 #include <mutex>
 #include <thread>
 
 #include "ClassUtils.h"
+#include "DateUtils.h"
 #include "EdiProcs.h"
 #include "LineReader.h"
 #include "SysTrace.h"
@@ -54,35 +54,9 @@ TComponentFactory TComponentFactory::ByClassId() {
   return f;
 }
 
-// Days from 1970-01-01 of a proleptic Gregorian date.
-static long DaysFromCivil(long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long>(doe) - 719468;
-}
+edicom::DATE TodayDate() { return common::TodayDate(); }
 
-static constexpr long kDaysTo1970 = 25569;  // 1899-12-30 to 1970-01-01
-
-edicom::DATE TodayDate() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return static_cast<edicom::DATE>(DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) + kDaysTo1970);
-}
-
-bool ParseIsoDate(const std::string& text, edicom::DATE& date) {
-  unsigned y, m, d;
-  char tail;
-  if (text.size() != 10 || std::sscanf(text.c_str(), "%4u-%2u-%2u%c", &y, &m, &d, &tail) != 3) return false;
-  static const unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return false;
-  if (m == 2 && d == 29 && !(y % 4 == 0 && (y % 100 != 0 || y % 400 == 0))) return false;
-  date = static_cast<edicom::DATE>(DaysFromCivil(y, m, d) + kDaysTo1970);
-  return true;
-}
+bool ParseIsoDate(const std::string& text, edicom::DATE& date) { return common::TryParseIsoDate(text, date); }
 
 // ---- TWorker
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 
+#include "DateUtils.h"
 #include "Format.h"
 #include "Platform.h"
 #include "SysTrace.h"
@@ -92,56 +93,6 @@ std::string HideSecret(std::string text, const std::string& secret) {
     pos += 3;
   }
   return text;
-}
-
-// Days from 1970-01-01 of a proleptic Gregorian date.
-static std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-bool ParseIsoDate(std::string_view t, double& days) {
-  auto num = [&](std::size_t pos, std::size_t len, int& out) {
-    if (pos + len > t.size()) return false;
-    out = 0;
-    for (std::size_t k = pos; k < pos + len; ++k) {
-      if (t[k] < '0' || t[k] > '9') return false;
-      out = out * 10 + (t[k] - '0');
-    }
-    return true;
-  };
-  int y, m, d, hh = 0, mi = 0, ss = 0;
-  if (t.size() < 10 || t[4] != '-' || t[7] != '-' || !num(0, 4, y) || !num(5, 2, m) || !num(8, 2, d)) return false;
-  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (m < 1 || m > 12 || d < 1 || d > kDays[m - 1]) return false;
-  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  if (m == 2 && d == 29 && !leap) return false;
-  std::size_t p = 10;
-  if (p < t.size()) {
-    if (t[p] != ' ' && t[p] != 'T') return false;
-    if (!num(p + 1, 2, hh) || t.size() < p + 6 || t[p + 3] != ':' || !num(p + 4, 2, mi)) return false;
-    p += 6;
-    if (p < t.size()) {
-      if (t[p] != ':' || !num(p + 1, 2, ss)) return false;
-      p += 3;
-      // Fractions of a second are accepted and dropped.
-      if (p < t.size() && t[p] == '.') {
-        ++p;
-        while (p < t.size() && t[p] >= '0' && t[p] <= '9') ++p;
-      }
-    }
-    if (p != t.size() || hh > 23 || mi > 59 || ss > 59) return false;
-  }
-  static const std::int64_t kEpoch = DaysFromCivil(1899, 12, 30);
-  double whole = static_cast<double>(DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) - kEpoch);
-  double frac = (hh * 3600 + mi * 60 + ss) / 86400.0;
-  // Automation dates before 1899-12-30 count whole days down and the time of day up.
-  days = whole >= 0 ? whole + frac : whole - frac;
-  return true;
 }
 
 }  // namespace detail
@@ -253,7 +204,7 @@ double TDbRecordset::AsDate(std::string_view field) const {
     case fkOther: {
       std::string t = GetText(i);
       double d;
-      if (ParseIsoDate(t, d) || ParseDouble(t, d)) return d;
+      if (TryParseIsoDateTime(t, d) || ParseDouble(t, d)) return d;
       throw EDbError(Fmt("Field \"%s\": \"%s\" is not a valid date", FieldName(i), t));
     }
     case fkInteger:

@@ -36,10 +36,6 @@ int CompareTextIgnoringCase(std::string_view a, std::string_view b);
 // Registers the collation "JETTEXT" on a SQLite connection.
 void RegisterJetCollation(sqlite3* db);
 
-// Automation day count from an ISO "YYYY-MM-DD[ HH:MM[:SS]]" (a "T" also separates the
-// time); false when the text is no such date.
-bool ParseIsoDate(std::string_view text, double& days);
-
 // A SQLite connection; also the store into which Access tables are read.
 class TSqliteConnection : public TDbConnection {
  public:

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "DateUtils.h"
 #include "Format.h"
 #include "db/DbInternal.h"
 
@@ -244,7 +245,7 @@ class TOdbcRecordset : public TDbRecordset {
           std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02u:%02u:%02u", ts.year, ts.month, ts.day, ts.hour,
                         ts.minute, ts.second);
           double d = 0;
-          if (!ParseIsoDate(buf, d))
+          if (!TryParseIsoDateTime(buf, d))
             throw EDbError(Fmt("Field \"%s\": \"%s\" is not a valid date", FNames[col - 1u], buf));
           cell.Real = d;
           cell.Text = ts.hour || ts.minute || ts.second ? std::string(buf) : std::string(buf, 10);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "DateUtils.h"
 #include "Format.h"
 #include "db/DbInternal.h"
 
@@ -114,26 +115,14 @@ void KindOfDeclType(const char* decl, TFieldKind& kind, int& number, bool& decla
 
 // "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS" of an automation day count.
 std::string FormatAutomationDate(double days) {
-  double whole = std::floor(days);
-  double frac = std::fabs(days - std::trunc(days));
-  if (days < 0) whole = std::ceil(days);
-  long long z = static_cast<long long>(whole) - 25569 + 719468;  // 1899-12-30 -> civil algorithm
-  long long era = (z >= 0 ? z : z - 146096) / 146097;
-  unsigned doe = static_cast<unsigned>(z - era * 146097);
-  unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  long long y = static_cast<long long>(yoe) + era * 400;
-  unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  unsigned mp = (5 * doy + 2) / 153;
-  unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
-  long secs = std::lround(frac * 86400.0);
-  if (secs >= 86400) secs = 86399;
+  long secs = 0;
+  TCivilDate c = CivilFromDate(days, secs);
   char buf[48];
   if (secs == 0)
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", y, m, d);
+    std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d", static_cast<long long>(c.Year), c.Month, c.Day);
   else
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02ld:%02ld:%02ld", y, m, d, secs / 3600, secs / 60 % 60, secs % 60);
+    std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d %02ld:%02ld:%02ld", static_cast<long long>(c.Year), c.Month, c.Day,
+                  secs / 3600, secs / 60 % 60, secs % 60);
   return buf;
 }
 
@@ -223,7 +212,7 @@ class TSqliteRecordset : public TDbRecordset {
     std::string t = GetText(index);
     double d = 0;
     if (FKinds[static_cast<std::size_t>(index)] == fkDate) {
-      if (ParseIsoDate(t, d)) return d;
+      if (TryParseIsoDateTime(t, d)) return d;
       throw EDbError(Fmt("Field \"%s\": \"%s\" is not a valid date", FNames[static_cast<std::size_t>(index)], t));
     }
     char* end = nullptr;

@@ -1,10 +1,10 @@
 #include "ecTypes.h"
 
 #include <atomic>
-#include <ctime>
 #include <stdexcept>
 #include <unordered_map>
 
+#include "DateUtils.h"
 #include "Format.h"
 #include "TextCodec.h"
 #include "ecTrace.h"
@@ -254,10 +254,8 @@ static bool ReadPart(const std::string& part, int& out) {
 }
 
 static int CurrentYear() {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  return tm.tm_year + 1900;
+  return static_cast<int>(
+      common::CivilFromDays(static_cast<std::int64_t>(common::TodayDate()) - common::kDaysTo1970).Year);
 }
 
 // Day, month and year are read in that order and checked against the calendar, whatever the
@@ -284,10 +282,8 @@ void CheckDateValue(const std::string& d, const std::string& m) {
   ok = ok && ReadPart(mm, month) && ReadPart(dd, day) && ReadPart(hh, hour) && ReadPart(nn, minute) &&
        ReadPart(ss, second);
   if (ok) {
-    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    ok = year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
-         day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0) && hour <= 23 && minute <= 59 && second <= 59;
+    ok = year >= 1 && year <= 9999 && common::IsValidCivil(year, month, day) && hour <= 23 && minute <= 59 &&
+         second <= 59;
   }
   if (!ok) RaiseError(ErrorCode("E0018", d, m));
 }

@@ -1,9 +1,9 @@
 #include "ecValidator.h"
 
-#include <ctime>
 #include <mutex>
 #include <stdexcept>
 
+#include "DateUtils.h"
 #include "Format.h"
 #include "ecTrace.h"
 #include "ecTypes.h"
@@ -42,20 +42,7 @@ void SetDataUnitNo(IEdiSegment* s, std::int32_t unitNo) {
 std::int32_t GetDataSegmentNo(IEdiSegment* s) { return DataSegmentNo(TSgmt(ComPtr<IEdiSegment>(s)).Data()); }
 std::int32_t GetDataUnitNo(IEdiSegment* s) { return DataUnitNo(TSgmt(ComPtr<IEdiSegment>(s)).Data()); }
 
-TDate Today() {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  // Days from 1899-12-30 to the civil date (proleptic Gregorian).
-  int y = tm.tm_year + 1900, m = tm.tm_mon + 1, d = tm.tm_mday;
-  y -= m <= 2;
-  int era = (y >= 0 ? y : y - 399) / 400;
-  int yoe = y - era * 400;
-  int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  long days1970 = static_cast<long>(era) * 146097 + doe - 719468;
-  return static_cast<TDate>(days1970 + 25569);
-}
+TDate Today() { return common::TodayDate(); }
 
 // --- TValidator -----------------------------------------------------------------------------
 

@@ -137,3 +137,33 @@ TEST(CliCheck, ReferentialFailsWhereCheckFails) {
   for (const std::string& f : {msg, userHive}) std::remove(f.c_str());
   ::unsetenv("TARNHOLT_USER_HIVE");
 }
+
+// check and validate read --message-date alike: same forms, same diagnostic, before any file is read.
+TEST(CliCheck, MessageDateReadAsValidateReadsIt) {
+  const std::string missing = common::TempFolder() + "ruvala-cli-no-such-file.txt";
+  auto errorsOf = [&](const std::string& command, const std::string& date) {
+    std::string cmd = std::string(EDI_BINARY_DIR) + "/bin/verimek-cli " + command + " '" + missing +
+                      "' --message-date '" + date + "' 2>&1 >/dev/null";
+    Result r{-1, ""};
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+  };
+  for (const char* bad : {"2025-02-30", "2025-13-01", "2025-6-30", " 2025-06-30", "2025-06-30x", ""}) {
+    for (const char* command : {"check", "validate"}) {
+      SCOPED_TRACE(std::string(command) + " '" + bad + "'");
+      Result r = errorsOf(command, bad);
+      EXPECT_EQ(r.status, 2);
+      EXPECT_EQ(r.out, "verimek-cli: invalid date \"" + std::string(bad) + "\" (expecting YYYY-MM-DD)\n");
+    }
+  }
+  for (const char* command : {"check", "validate"}) {
+    Result r = errorsOf(command, "2024-02-29");
+    EXPECT_EQ(r.status, 2) << command;  // the missing file, not the date
+    EXPECT_EQ(r.out.find("invalid date"), std::string::npos) << command << ": " << r.out;
+  }
+}
