@@ -310,9 +310,9 @@ void TProcessLineSource::Spawn() {
   if (slot) argv.push_back("3");
   argv.push_back(nullptr);
   pid_t pid = 0;
-  int rc = FArgv.empty() ? EINVAL
-                         : posix_spawn(&pid, FArgv[0].c_str(), &actions, nullptr,
-                                       const_cast<char* const*>(argv.data()), environ);
+  int rc = FArgv.empty()
+               ? EINVAL
+               : posix_spawn(&pid, FArgv[0].c_str(), &actions, nullptr, const_cast<char* const*>(argv.data()), environ);
   posix_spawn_file_actions_destroy(&actions);
   for (int fd : {in[0], out[1], err[1]}) close(fd);
   if (slotFd >= 0) close(slotFd);
@@ -380,7 +380,8 @@ void TProcessLineSource::Send(std::size_t index, const std::string& bytes) {
   const std::string frame = Framed(bytes);
   const char* p = frame.data();
   std::size_t n = frame.size();
-  auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(FIdleTimeout));
+  auto deadline =
+      TClock::now() + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(FIdleTimeout));
   while (n > 0) {
     ssize_t w = ::write(c.In, p, n);
     if (w < 0 && errno == EINTR) continue;
@@ -391,7 +392,8 @@ void TProcessLineSource::Send(std::size_t index, const std::string& bytes) {
     if (w <= 0) throw std::runtime_error(Death(index));
     p += w;
     n -= static_cast<std::size_t>(w);
-    deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(FIdleTimeout));
+    deadline =
+        TClock::now() + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(FIdleTimeout));
   }
 }
 
@@ -418,7 +420,9 @@ std::string TProcessLineSource::Receive(std::size_t index) {
       to = head + got;
       room = 8 - got;
     } else {
-      if (bytes.size() == got) bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(want, std::max<std::uint64_t>(2 * got, 1u << 16))));
+      if (bytes.size() == got)
+        bytes.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(want, std::max<std::uint64_t>(2 * got, 1u << 16))));
       to = bytes.data() + got;
       room = bytes.size() - got;
     }

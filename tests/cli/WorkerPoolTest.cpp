@@ -1,7 +1,5 @@
 // The worker pool against stand-in workers that die, hang, cut their answers short or damage
 // them: every failure ends the run with the worker named, none hangs the parent.
-#include "WorkerPool.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -14,6 +12,7 @@
 
 #include "LineReader.h"
 #include "Platform.h"
+#include "WorkerPool.h"
 
 using verimek::TLineOutcome;
 
@@ -130,12 +129,16 @@ TEST_F(WorkerPoolTest, HangingWorkerIsKilledAfterTheIdleTimeOut) {
     std::vector<std::string> Lines;
     const char* Expected;
   } cases[] = {
-      {"stops answering", "serve", hangAt5, R"(Worker process 1 \(pid [0-9]+\) did not answer for 0.3 s )"
-                                            R"(while validating line 5)"},
-      {"never reads, small batch", "deaf", Numbered(3), R"(Worker process 1 \(pid [0-9]+\) did not answer )"
-                                                        R"(for 0.3 s before line 1)"},
+      {"stops answering", "serve", hangAt5,
+       R"(Worker process 1 \(pid [0-9]+\) did not answer for 0.3 s )"
+       R"(while validating line 5)"},
+      {"never reads, small batch", "deaf", Numbered(3),
+       R"(Worker process 1 \(pid [0-9]+\) did not answer )"
+       R"(for 0.3 s before line 1)"},
       // More than a pipe holds: the parent's write would block.
-      {"never reads, large batch", "deaf", {std::string(300000, 'x')},
+      {"never reads, large batch",
+       "deaf",
+       {std::string(300000, 'x')},
        R"(Worker process 1 \(pid [0-9]+\) did not answer for 0.3 s before line 1)"},
   };
   for (const Case& c : cases) {
