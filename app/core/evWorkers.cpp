@@ -425,6 +425,7 @@ void TValidateFileWorker::SaveMessageResult(const std::string& Line, int XehId, 
                             {messageId, std::int64_t{XehId}, std::int64_t{w.SegmentNo}, w.SegmentKey, w.Code, w.Message},
                             true);
     FDatabase->Commit();
+    FStoredMessages.fetch_add(1, std::memory_order_relaxed);
   } catch (...) {
     try {
       FDatabase->Rollback();

@@ -8,6 +8,7 @@
 #include <kalvix/Kalvix.h>
 #include <ruvala/Ruvala.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -236,6 +237,9 @@ class TValidateFileWorker : public TWorker {
   TLineSource* LineSource = nullptr;
   /// True when the run ended because storing failed; what was stored before stays.
   bool StorageFailed() const { return FStorageFailed; }
+  /// Messages stored so far, each counted once its transaction is committed: what a rolled-back
+  /// message left out is not counted. May be read from any thread.
+  std::size_t StoredMessages() const { return FStoredMessages.load(std::memory_order_relaxed); }
 
  protected:
   void Execute() override;
@@ -253,6 +257,7 @@ class TValidateFileWorker : public TWorker {
   std::string FErrorMsg;
   bool FCancel = false;
   bool FStorageFailed = false;
+  std::atomic<std::size_t> FStoredMessages{0};
   std::string FProgressMsg;
   std::int32_t FProgressMin = 0, FProgressMax = 0, FProgressPos = 0;
 };

@@ -55,6 +55,7 @@ struct TRun {
   std::vector<std::string> Errors;
   std::vector<std::string> Order;  // "progress", "error", "done"
   std::string LastError;
+  std::size_t Stored = 0;  // the worker's own count of stored messages
   bool Done = false;
 };
 
@@ -107,6 +108,7 @@ class FileWorkerTest : public ::testing::Test {
     worker->OnTerminate = [&](TWorker& w) {
       run.Order.push_back("done");
       run.LastError = w.LastError();
+      run.Stored = static_cast<TValidateFileWorker&>(w).StoredMessages();
       run.Done = true;
     };
     worker->Start();
@@ -478,6 +480,23 @@ TEST_F(FileWorkerTest, ReadAheadStoresTheSameRows) {
   const std::string failedDirect = DumpAll(*Db());
   Run(file, 0, 30, nullptr, true);
   EXPECT_EQ(DumpAll(*Db()), failedDirect);
+}
+
+// The worker's count of stored messages is the number of Messages rows, whatever was rolled
+// back: a failing statement at every point, a split line that breaks off, reading ahead.
+TEST_F(FileWorkerTest, StoredMessagesCountsTheRows) {
+  const std::string split = "XGH+1+0039+104512'XEH+01+1+1'XET+01'XEH+02+1+2'BOOM'XET+02'XEH+03+1+3'XET+03'XGT+1'";
+  const std::string file = kOne + "\n" + kWithFindings + "\n" + kThree + "\n" + split + "\njunk\n" + kOne + "\n";
+  for (bool readAhead : {false, true})
+    for (int failAt = 11; failAt <= 45; ++failAt) {
+      SCOPED_TRACE(std::string(readAhead ? "read-ahead" : "direct") + ", failing statement " + std::to_string(failAt));
+      TRun run = Run(file, 0, failAt, nullptr, readAhead);
+      ASSERT_EQ(run.LastError, "");
+      EXPECT_EQ(static_cast<std::int64_t>(run.Stored), Db()->GetTableValue("select count(*) from Messages"));
+    }
+  TRun run = Run(file);
+  EXPECT_EQ(run.Stored, 7u);
+  EXPECT_EQ(Db()->GetTableValue("select count(*) from Messages"), 7);
 }
 
 TEST_F(FileWorkerTest, EncodingsAndLineEnds) {
