@@ -2,7 +2,7 @@
 
 add_library(edi_options INTERFACE)
 target_compile_options(edi_options INTERFACE
-  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wshadow -Wcast-qual>)
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wshadow -Wcast-qual -Wpedantic -Wold-style-cast>)
 if(EDI_WERROR)
   target_compile_options(edi_options INTERFACE -Werror)
 endif()
