@@ -1,11 +1,12 @@
 // verimek-cli script FILE: compiles and runs a control script the way the engine runs a rule's
 // condition, with an empty message, and prints the messages and every variable. For rule authors.
+#include <ruvala/Script.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "Commands.h"
-#include "ScriptEngine.h"
 
 namespace cli {
 
