@@ -225,8 +225,9 @@ TEST(ValuePathTest, SegmentReadsFollowTheVariable) {
   edicom::ComPtr<kalvix::IEdiMessage> m;
   ASSERT_EQ(edicom::CreateInstance(kalvix::CLSID_EdiMessage, kalvix::IID_IEdiMessage, m), edicom::S_OK);
   // A value outside ASCII: the two paths convert it from the message's code page differently.
-  edicom::BStr text("XGH+1+104512+0079+002'XEH+91+1+0200+1'NME+001+PEETERS:MARC+001'ADR+001+Rue \xc3\xa9t\xc3\xa9:16'"
-                    "XET+91'XGT+1'");
+  edicom::BStr text(
+      "XGH+1+104512+0079+002'XEH+91+1+0200+1'NME+001+PEETERS:MARC+001'ADR+001+Rue \xc3\xa9t\xc3\xa9:16'"
+      "XET+91'XGT+1'");
   ASSERT_EQ(m->put_InputStream(text.Get()), edicom::S_OK);
   std::int32_t errors = -1;
   m->get_ErrorCount(&errors);

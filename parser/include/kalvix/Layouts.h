@@ -22,6 +22,7 @@ struct SegmentRow {
   const char* keys;
 };
 
+// clang-format off
 inline constexpr SegmentRow kSegmentRows[] = {
     {"ACT", 'R', "X0771"},
     {"ADR", 'S', "X0011 + C0011X0021* : C0011X0031* : C0011X0041* : C0011X0051 : C0011X0881* : C0011X0891* : C0011X0991* + X0061* + X0071* + X0081* + X0091*"},
@@ -73,6 +74,7 @@ inline constexpr SegmentRow kSegmentRows[] = {
     {"XRH", 'T', "X9111"},
     {"XRT", 'T', "X9111"},
 };
+// clang-format on
 
 // The row of a tag (exact, case-sensitive), or nullptr for a tag without a layout.
 constexpr const SegmentRow* FindSegmentRow(std::string_view tag) {
