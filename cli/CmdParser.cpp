@@ -1,6 +1,7 @@
 // syntax / tree / generate: the parser's jobs on a file, through the EdiMessage component.
 #include <edicom/EdiComCpp.h>
 #include <kalvix/Kalvix.h>
+#include <kalvix/Layouts.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "../parser/src/SegmentRows.inc"
 #include "Commands.h"
 #include "Output.h"
 #include "TextCodec.h"
@@ -112,9 +112,8 @@ struct Key {
 
 std::vector<Key> KeysOf(std::string_view tag) {
   std::vector<Key> keys;
-  for (const auto& row : kalvix::tables::kSegmentRows) {
-    if (tag != row.tag) continue;
-    std::string_view s = row.keys;
+  if (const kalvix::tables::SegmentRow* row = kalvix::tables::FindSegmentRow(tag)) {
+    std::string_view s = row->keys;
     while (!s.empty()) {
       std::size_t e = s.find(' ');
       std::string_view k = s.substr(0, e);

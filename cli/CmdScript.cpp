@@ -1,14 +1,13 @@
 // verimek-cli script FILE: compiles and runs a control script the way the engine runs a rule's
 // condition, with an empty message, and prints the messages and every variable. For rule authors.
-#include <cerrno>
+#include <ruvala/Script.h>
+
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <string>
 
 #include "Commands.h"
 #include "Output.h"
-#include "ScriptEngine.h"
 
 namespace cli {
 
@@ -44,13 +43,11 @@ int RunScript(const Args& args) {
     std::fprintf(stderr, "usage: verimek-cli script FILE\n");
     return 2;
   }
-  std::ifstream in(args[0], std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "verimek-cli: cannot read \"%s\"\n", args[0].c_str());
+  std::string text;
+  if (!ReadWholeFile(args[0], text)) {
+    ErrPrintf("verimek-cli: cannot read \"%s\"\n", args[0].c_str());
     return 2;
   }
-  std::stringstream text;
-  text << in.rdbuf();
 
   // The four host functions of the engine, as they behave without a message and segment.
   TScriptEngine engine;
@@ -70,7 +67,7 @@ int RunScript(const Args& args) {
   });
   engine.SetGlobalConstant("Value", TValue(std::string()));
 
-  bool ok = engine.Run(text.str());
+  bool ok = engine.Run(text);
   Out("Messages:\n");
   for (const auto& m : engine.Messages()) Out("  " + m.ToString() + "\n");
   Out("Variables:\n");

@@ -2,12 +2,12 @@
 // leak. Each input runs twice on one engine (the second time from the compiled-text cache, which
 // must repeat the first run exactly) and once more with the host's globals preset. The unit
 // tests replay fuzz/corpus/script through this same entry point.
+#include <ruvala/Script.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include "ScriptEngine.h"
 
 using ruvala::script::TScriptEngine;
 using ruvala::script::TScriptMessage;

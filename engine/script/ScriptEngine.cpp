@@ -1,6 +1,6 @@
 // The script engine: compiled-text cache, globals, name binding per run, and the interpreter
 // that walks a program tree.
-#include "ScriptEngine.h"
+#include <ruvala/Script.h>
 
 #include <algorithm>
 #include <functional>

@@ -1,12 +1,13 @@
 // Splits script text into tokens, skipping blanks, comments and compiler switches.
 #pragma once
 
+#include <ruvala/Script.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "ScriptEngine.h"
 #include "ScriptValue.h"
 
 namespace ruvala::script {

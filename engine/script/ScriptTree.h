@@ -3,13 +3,14 @@
 // routines get a slot that each run binds to a global or to a fresh script variable.
 #pragma once
 
+#include <ruvala/Script.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "ScriptEngine.h"
 #include "ScriptValue.h"
 
 namespace ruvala::script {

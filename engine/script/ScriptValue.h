@@ -2,13 +2,13 @@
 // that keep one run from exhausting the process.
 #pragma once
 
+#include <ruvala/Script.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "ScriptEngine.h"
 
 namespace ruvala::script {
 

@@ -6,13 +6,12 @@
 
 #include <edicom/EdiComCpp.h>
 #include <kalvix/Kalvix.h>
+#include <ruvala/Script.h>
 
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "ScriptEngine.h"
 
 namespace ruvala {
 

@@ -1,6 +1,9 @@
 #include "ecTypes.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -123,8 +126,16 @@ BStr TextToCom(std::string_view utf8) {
   return BStr(std::u16string_view(w));
 }
 
+bool ValueShortcutWanted() {
+  static const bool wanted = [] {
+    const char* v = std::getenv("RUVALA_NO_VALUE_SHORTCUT");
+    return !v || !*v || std::strcmp(v, "0") == 0;
+  }();
+  return wanted;
+}
+
 TSgmt::TSgmt(ComPtr<IEdiSegment> s) : FSeg(std::move(s)) {
-  if (FSeg) FSeg->QueryInterface(kalvix::IID_IEdiSegmentValues, FValues.PutVoid());
+  if (FSeg && ValueShortcutWanted()) FSeg->QueryInterface(kalvix::IID_IEdiSegmentValues, FValues.PutVoid());
 }
 
 std::string TSgmt::Value(const char* member, const std::string& cde, int cdePos, const std::string& de,

@@ -37,6 +37,8 @@ class TSgmt {
   edicom::ComPtr<kalvix::IEdiSegment> Parent() const;
   edicom::ComPtr<kalvix::IEdiSegment> Next() const;
   edicom::ComPtr<kalvix::IEdiSegment> FirstChild() const;
+  // Whether values are read through the parser's 8-bit shortcut rather than IEdiSegment alone.
+  bool ReadsValuesDirectly() const { return static_cast<bool>(FValues); }
 
  private:
   // Reads values as 8-bit text when the parser offers it: most of a validation is value reads.
@@ -45,6 +47,11 @@ class TSgmt {
   edicom::ComPtr<kalvix::IEdiSegment> FSeg;
   edicom::ComPtr<kalvix::IEdiSegmentValues> FValues;
 };
+
+// False when RUVALA_NO_VALUE_SHORTCUT is set (to anything but "" or "0"): the engine then reads
+// every segment through IEdiSegment alone, as with a parser that offers no IEdiSegmentValues.
+// Read once per process.
+bool ValueShortcutWanted();
 
 // Component strings and UTF-8 text; plain ASCII, by far the most common, is copied directly
 // (every message text and every value read crosses this way).

@@ -1,12 +1,12 @@
 // The three Telebib2 tables, written once as data and read into lookup structures on first use.
 #include "Layouts.h"
 
+#include <kalvix/Layouts.h>
+
 #include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstring>
-
-#include "SegmentRows.inc"
 
 namespace kalvix {
 

@@ -1,8 +1,11 @@
 // The shared samples against the sample referential and engine database, read from SQLite and
 // from Access: every line of with-findings.txt gives exactly its expected rows in each mode,
-// valid.txt and the pieces of multi-message.txt give none.
+// valid.txt and the pieces of multi-message.txt give none. CTest runs this program twice: as it
+// is, and with RUVALA_NO_VALUE_SHORTCUT=1, so that both value paths of the engine must give the
+// same findings.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -10,6 +13,7 @@
 #include "../common/AddressSpacePressure.h"
 #include "EngineTestSupport.h"
 #include "ecDataBase.h"
+#include "ecTypes.h"
 #include "ecValidator.h"
 
 using namespace ruvala;
@@ -211,4 +215,33 @@ TEST(AccessAcceptanceTest, ValidatesWhileTheClientHoldsMuchAddressSpace) {
     ++checked;
   }
   EXPECT_GT(checked, 0);
+}
+
+// The second run above is worth something only if the variable reaches the segment reads.
+TEST(ValuePathTest, SegmentReadsFollowTheVariable) {
+  if (!ParserEnvironment::Available()) GTEST_SKIP() << "the parser component is not built";
+  const char* env = std::getenv("RUVALA_NO_VALUE_SHORTCUT");
+  bool shortcut = !env || !*env || std::string(env) == "0";
+  edicom::ComPtr<kalvix::IEdiMessage> m;
+  ASSERT_EQ(edicom::CreateInstance(kalvix::CLSID_EdiMessage, kalvix::IID_IEdiMessage, m), edicom::S_OK);
+  // A value outside ASCII: the two paths convert it from the message's code page differently.
+  edicom::BStr text(
+      "XGH+1+104512+0079+002'XEH+91+1+0200+1'NME+001+PEETERS:MARC+001'ADR+001+Rue \xc3\xa9t\xc3\xa9:16'"
+      "XET+91'XGT+1'");
+  ASSERT_EQ(m->put_InputStream(text.Get()), edicom::S_OK);
+  std::int32_t errors = -1;
+  m->get_ErrorCount(&errors);
+  ASSERT_EQ(errors, 0);
+  edicom::Variant first;
+  ASSERT_EQ(m->GetFirstSgmt(&first), edicom::S_OK);
+  TSgmt xgh(SegmentFromVariant(first));
+  EXPECT_EQ(xgh.ReadsValuesDirectly(), shortcut) << "RUVALA_NO_VALUE_SHORTCUT=" << (env ? env : "(unset)");
+  TSgmt adr(TSgmt(TSgmt(xgh.Next()).Next()).Next());
+  EXPECT_EQ(adr.ReadsValuesDirectly(), shortcut);
+  EXPECT_EQ(adr.Tag(), "ADR");
+  EXPECT_EQ(adr.Qualifier(), "001");
+  EXPECT_EQ(adr.FindInComponent("C001", 1, "X002", 1), "Rue \xc3\xa9t\xc3\xa9");
+  EXPECT_EQ(adr.FindInComponent("C001", 1, "X003", 1), "16");
+  EXPECT_EQ(adr.FindInComponent("", 0, "X001", 1), "001");
+  EXPECT_EQ(adr.Find("X002", 1), "") << "a component read as a simple element";
 }

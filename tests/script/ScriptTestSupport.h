@@ -2,11 +2,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <ruvala/Script.h>
 
 #include <string>
 #include <vector>
-
-#include "ScriptEngine.h"
 
 namespace ruvala::script {
 

@@ -1,7 +1,18 @@
-// SegmentLayout as data: one row per tag, its class and its keys with "+" between data
-// elements, ":" between components and "*" after a key that carries information.
-// Included by the layout tables and by tools that print values by key.
+// Kalvix: the segment layouts as data, the same table the parser builds its segments from.
+//
+// One row per segment tag: its class ('S' segment, 'R' rubrique, which heads a block, 'T'
+// technical) and its keys in order. Keys are separated by blanks, with "+" between data
+// elements and ":" between the components of one element; a "*" after a key marks a value that
+// carries information (its data flag as the parser starts; PatchSegment may change the flags at
+// run time, this table does not follow).
+//
+// A key names one value of a segment: element and repetition ("X0011": X001, 1), or composite,
+// repetition, element and repetition ("C0602X0441": X044 in the second C060). The first form is
+// read with IEdiSegment::Find(element, repetition), the second with FindInComponent; the first key
+// of a row is the segment's qualifier. Clients that show every value of a segment walk its row.
 #pragma once
+
+#include <string_view>
 
 namespace kalvix::tables {
 
@@ -11,6 +22,7 @@ struct SegmentRow {
   const char* keys;
 };
 
+// clang-format off
 inline constexpr SegmentRow kSegmentRows[] = {
     {"ACT", 'R', "X0771"},
     {"ADR", 'S', "X0011 + C0011X0021* : C0011X0031* : C0011X0041* : C0011X0051 : C0011X0881* : C0011X0891* : C0011X0991* + X0061* + X0071* + X0081* + X0091*"},
@@ -62,5 +74,13 @@ inline constexpr SegmentRow kSegmentRows[] = {
     {"XRH", 'T', "X9111"},
     {"XRT", 'T', "X9111"},
 };
+// clang-format on
+
+// The row of a tag (exact, case-sensitive), or nullptr for a tag without a layout.
+constexpr const SegmentRow* FindSegmentRow(std::string_view tag) {
+  for (const SegmentRow& row : kSegmentRows)
+    if (tag == row.tag) return &row;
+  return nullptr;
+}
 
 }  // namespace kalvix::tables

@@ -1,6 +1,9 @@
 // The control script language: a small structured language with BEGIN/END blocks and ":="
 // assignment in which the control tables write their conditions. Scripts are compiled to a
 // tree once per distinct text and run from that tree; nothing is re-parsed while running.
+// This header is the script library's whole interface: compile and run a text with host
+// functions and preset globals, then read its messages, variables and output; a run's work is
+// bounded by a step limit. Its lexer, parser and tree stay inside the library.
 #pragma once
 
 #include <cstdint>
