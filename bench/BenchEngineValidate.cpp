@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
       BStr text(m);
       VARIANT_BOOL ok = VARIANT_FALSE;
       std::int32_t w = 0;
-      if (SUCCEEDED(doc->Validate(text.Get(), &ok)) && ok == VARIANT_TRUE && SUCCEEDED(doc->get_WarningCount(&w)) && w == 0)
+      if (SUCCEEDED(doc->Validate(text.Get(), &ok)) && ok == VARIANT_TRUE && SUCCEEDED(doc->get_WarningCount(&w)) &&
+          w == 0)
         corpus.push_back(Utf8ToUtf16(m));
     }
   double bytes = 0;
@@ -219,8 +220,8 @@ int main(int argc, char** argv) {
               100.0 * walkMBs / parseMBs);
   std::printf("floor, that walk reading each layout field once (%.0f reads a message): %.1f MB/s, %.0f%% of parse\n",
               static_cast<double>(fieldReads) / static_cast<double>(rounds), readMBs, 100.0 * readMBs / parseMBs);
-  std::printf("resident: %.1f MB after 1 000 validations, %.1f MB after %ld\n", rss1000 / 1024.0,
-              ResidentKb() / 1024.0, total);
+  std::printf("resident: %.1f MB after 1 000 validations, %.1f MB after %ld\n", rss1000 / 1024.0, ResidentKb() / 1024.0,
+              total);
 
   // The same corpus with the control tables on.
   const long iaRounds = std::min(total, 20000L);
@@ -229,9 +230,10 @@ int main(int argc, char** argv) {
   double iaBytes = 0;
   double iaS = validateRun(iaRounds, iaErrors, iaBytes);
   double offRate = static_cast<double>(total) / validS, iaRate = static_cast<double>(iaRounds) / iaS;
-  std::printf("validate, inter-application on: %.0f messages/s (%ld validations, %ld with errors), %.0f%% of off "
-              "(target 70%% or more)\n",
-              iaRate, iaRounds, iaErrors, 100.0 * iaRate / offRate);
+  std::printf(
+      "validate, inter-application on: %.0f messages/s (%ld validations, %ld with errors), %.0f%% of off "
+      "(target 70%% or more)\n",
+      iaRate, iaRounds, iaErrors, 100.0 * iaRate / offRate);
 
   // One condition run as a rule runs it: host prepared, Value set, script text as in the table.
   {

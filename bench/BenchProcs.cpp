@@ -13,9 +13,11 @@ static std::string MakeInterchange(std::size_t bytes) {
   int n = 0;
   while (text.size() < bytes) {
     ++n;
-    text += "XEH+" + std::to_string(n % 100) + "+1+0201+1++10'DTM+006:15032021:001'RFF+009:1-ABC?'123'"
+    text += "XEH+" + std::to_string(n % 100) +
+            "+1+0201+1++10'DTM+006:15032021:001'RFF+009:1-ABC?'123'"
             "XRH+1'PTY+003+CLI00457'NME+001+DUPONT:JEAN'ADR+001+RUE DE LA LOI:16+1000+BRUXELLES+B'XRT+1'"
-            "XET+" + std::to_string(n % 100) + "'";
+            "XET+" +
+            std::to_string(n % 100) + "'";
   }
   text += "XGT+1'";
   return text;

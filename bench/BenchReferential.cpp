@@ -70,11 +70,12 @@ static void Run(const std::string& path) {
   };
   std::vector<Row> rows;
   rows.push_back({"GetValeur",
-                  PerSecond(n, [&](long i) {
-                    bool o;
-                    const auto& r = pick(valeurPicks, i);
-                    return ref.GetValeur(r.FKey, r.FValeur, day, o) ? 1 : 0;
-                  }),
+                  PerSecond(n,
+                            [&](long i) {
+                              bool o;
+                              const auto& r = pick(valeurPicks, i);
+                              return ref.GetValeur(r.FKey, r.FValeur, day, o) ? 1 : 0;
+                            }),
                   PerSecond(ns, [&](long i) {
                     const auto& r = pick(valeurPicks, i);
                     for (const auto& x : valeurs)
@@ -82,10 +83,11 @@ static void Run(const std::string& path) {
                     return 0;
                   })});
   rows.push_back({"GetDeQualifiant",
-                  PerSecond(n, [&](long i) {
-                    const auto& r = pick(qualPicks, i);
-                    return ref.GetDeQualifiant(r.FKey, r.FQualifiant) ? 1 : 0;
-                  }),
+                  PerSecond(n,
+                            [&](long i) {
+                              const auto& r = pick(qualPicks, i);
+                              return ref.GetDeQualifiant(r.FKey, r.FQualifiant) ? 1 : 0;
+                            }),
                   PerSecond(ns, [&](long i) {
                     const auto& r = pick(qualPicks, i);
                     for (const auto& x : quals)
@@ -93,10 +95,11 @@ static void Run(const std::string& path) {
                     return 0;
                   })});
   rows.push_back({"GetPostal",
-                  PerSecond(n, [&](long i) {
-                    const auto& r = pick(postalPicks, i);
-                    return ref.GetPostal(r.FZipCode, r.FKey) ? 1 : 0;
-                  }),
+                  PerSecond(n,
+                            [&](long i) {
+                              const auto& r = pick(postalPicks, i);
+                              return ref.GetPostal(r.FZipCode, r.FKey) ? 1 : 0;
+                            }),
                   PerSecond(ns, [&](long i) {
                     const auto& r = pick(postalPicks, i);
                     for (const auto& x : postals)
@@ -104,10 +107,11 @@ static void Run(const std::string& path) {
                     return 0;
                   })});
   rows.push_back({"GetProduct",
-                  PerSecond(n, [&](long i) {
-                    const auto& r = pick(productPicks, i);
-                    return ref.GetProduct(r.FKey, r.FProduct) ? 1 : 0;
-                  }),
+                  PerSecond(n,
+                            [&](long i) {
+                              const auto& r = pick(productPicks, i);
+                              return ref.GetProduct(r.FKey, r.FProduct) ? 1 : 0;
+                            }),
                   PerSecond(ns, [&](long i) {
                     const auto& r = pick(productPicks, i);
                     std::string oca = StripLeadingZeros(r.FKey);

@@ -108,7 +108,8 @@ int main(int argc, char** argv) {
   const double encode = MicrosEach(t0, n);
 
   std::string file = common::TempFolder() + "bench-store-floor-" + std::to_string(getpid()) + ".db";
-  std::printf("%zu messages of the valid samples, %.0f bytes on average\n", n, bytes / static_cast<double>(lines.size()));
+  std::printf("%zu messages of the valid samples, %.0f bytes on average\n", n,
+              bytes / static_cast<double>(lines.size()));
   std::printf("%-58s %8.2f us\n", "CompressAndEncode (zlib default level, Base64)", encode);
   const std::pair<const char*, const char*> settings[] = {
       {"transaction, WAL, synchronous OFF, exclusive (the worker's)",

@@ -259,22 +259,26 @@ int main(int argc, char** argv) {
   std::printf("%-34s %10s %14s\n", "", "MB/s", "segments/s");
   std::printf("%-34s %10.0f %14.0f\n", "memchr count of \"'\" (best of 3)", memchrMBs,
               static_cast<double>(terminators) * memchrMBs / mb);
-  std::printf("%-34s %10.1f %14.0f   (%.1f%% of memchr; target 10%%)\n", "InputStream (UTF-16 in; best of 3)", mb / parseTime,
-              static_cast<double>(segments) / parseTime, 100.0 * (mb / parseTime) / memchrMBs);
+  std::printf("%-34s %10.1f %14.0f   (%.1f%% of memchr; target 10%%)\n", "InputStream (UTF-16 in; best of 3)",
+              mb / parseTime, static_cast<double>(segments) / parseTime, 100.0 * (mb / parseTime) / memchrMBs);
   std::printf("%-34s %10.1f %14.0f\n", "grammar alone (8-bit in, tree)", mb / parse8,
               static_cast<double>(segments) / parse8);
-  std::printf("%-34s %10.1f %14.0f\n", "walk: GetNextSgmt + Find", mb / walkTime, static_cast<double>(walked) / walkTime);
+  std::printf("%-34s %10.1f %14.0f\n", "walk: GetNextSgmt + Find", mb / walkTime,
+              static_cast<double>(walked) / walkTime);
   std::printf("%-34s %10.1f %14.0f   (%zu characters written)\n", "Generate", mb / genTime,
               static_cast<double>(walked) / genTime, generated);
-  std::printf("heap MB per MB of input (target 8): peak growth during InputStream %.2f (worst interchange); one message object reused:"
-              " %.2f held on average, %.2f worst\n",
-              static_cast<double>(peakOverBase) / 1000.0, treeBytes / static_cast<double>(all.size()), treeBytesPerByte);
+  std::printf(
+      "heap MB per MB of input (target 8): peak growth during InputStream %.2f (worst interchange); one message object "
+      "reused:"
+      " %.2f held on average, %.2f worst\n",
+      static_cast<double>(peakOverBase) / 1000.0, treeBytes / static_cast<double>(all.size()), treeBytesPerByte);
   if (const char* dump = std::getenv("KALVIX_BENCH_DUMP")) {
     FILE* f = std::fopen(dump, "wb");
     std::fwrite(texts[0].data(), 1, texts[0].size(), f);
     std::fclose(f);
   }
-  std::printf("fresh tree per interchange: %.2f heap MB per MB of input on average (%.2f of it nodes and values), %.2f worst\n",
-              freshHeld / static_cast<double>(all.size()), arenaUsed / static_cast<double>(all.size()), freshWorst);
+  std::printf(
+      "fresh tree per interchange: %.2f heap MB per MB of input on average (%.2f of it nodes and values), %.2f worst\n",
+      freshHeld / static_cast<double>(all.size()), arenaUsed / static_cast<double>(all.size()), freshWorst);
   return errors == 0 ? 0 : 1;
 }

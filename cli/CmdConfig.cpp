@@ -116,7 +116,8 @@ int ConfigSql(const Args& args) {
     break;
   }
   if (server.empty() || user.empty()) {
-    std::fprintf(stderr, "usage: verimek-cli config sql --server S --user U [--password-stdin] [--driver ODBC-DRIVER]\n");
+    std::fprintf(stderr,
+                 "usage: verimek-cli config sql --server S --user U [--password-stdin] [--driver ODBC-DRIVER]\n");
     return 2;
   }
   std::string password;
@@ -145,8 +146,7 @@ int ConfigSql(const Args& args) {
 }  // namespace
 
 int CmdConfig(const Args& args) {
-  if (!args.empty() && args[0] == "referential")
-    return ConfigReferential(Args(args.begin() + 1, args.end()));
+  if (!args.empty() && args[0] == "referential") return ConfigReferential(Args(args.begin() + 1, args.end()));
   if (!args.empty() && args[0] == "sql") return ConfigSql(Args(args.begin() + 1, args.end()));
   std::fprintf(stderr,
                "usage: verimek-cli config referential [--if-unset] PATH\n"

@@ -199,10 +199,9 @@ int CmdTree(const Args& args) {
     } else {
       for (const Key& k : KeysOf(tag.Utf8())) {
         BStr val;
-        HRESULT hr = k.composite.empty()
-                         ? s->Find(BStr(k.element).Get(), k.elementPos, val.Put())
-                         : s->FindInComponent(BStr(k.composite).Get(), k.compositePos, BStr(k.element).Get(),
-                                              k.elementPos, val.Put());
+        HRESULT hr = k.composite.empty() ? s->Find(BStr(k.element).Get(), k.elementPos, val.Put())
+                                         : s->FindInComponent(BStr(k.composite).Get(), k.compositePos,
+                                                              BStr(k.element).Get(), k.elementPos, val.Put());
         if (FAILED(hr) || val.Length() == 0) continue;
         out += ' ' + k.text + '=' + val.Utf8();
       }

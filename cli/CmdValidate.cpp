@@ -173,7 +173,8 @@ int CmdValidate(const Args& args) {
   verimek::TDirectWorkerHost host;
   std::unique_ptr<verimek::TValidateFileWorker> worker;
   try {
-    worker = std::make_unique<verimek::TValidateFileWorker>(host, verimek::TComponentFactory::ByClassId(), file, dbPath);
+    worker =
+        std::make_unique<verimek::TValidateFileWorker>(host, verimek::TComponentFactory::ByClassId(), file, dbPath);
   } catch (const std::exception& e) {
     ErrPrintf("verimek-cli: %s\n", e.what());
     return 2;

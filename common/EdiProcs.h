@@ -47,8 +47,7 @@ std::string StripLineBreaks(std::string_view S);
 void EdiDecompose(std::string_view Text, std::vector<std::string>& Strings);
 
 /// Sender code/sub-code and recipient code/sub-code of the group header, unescaped.
-void EdiGetParties(std::string_view Text, std::string& X921, std::string& X922, std::string& X923,
-                   std::string& X924);
+void EdiGetParties(std::string_view Text, std::string& X921, std::string& X922, std::string& X923, std::string& X924);
 
 /// X912 and X916 of the first message header and X925 of the group header, as fetched.
 void EdiGetExchangeType(std::string_view Text, std::string& X912, std::string& X916, std::string& X925);

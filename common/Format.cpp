@@ -111,9 +111,12 @@ std::string FormatText(std::string_view t, const std::vector<FormatArg>& args) {
         ++next;
         if (a) {
           double d = 0;
-          if (auto* p = std::get_if<double>(a)) d = *p;
-          else if (auto* q = std::get_if<std::int64_t>(a)) d = static_cast<double>(*q);
-          else d = std::strtod(std::get<std::string>(*a).c_str(), nullptr);
+          if (auto* p = std::get_if<double>(a))
+            d = *p;
+          else if (auto* q = std::get_if<std::int64_t>(a))
+            d = static_cast<double>(*q);
+          else
+            d = std::strtod(std::get<std::string>(*a).c_str(), nullptr);
           std::snprintf(buf, sizeof buf, (spec + conv).c_str(), d);
           out += buf;
         }

@@ -33,7 +33,6 @@ inline FormatArg ToFormatArg(unsigned long v) { return static_cast<std::int64_t>
 inline FormatArg ToFormatArg(double v) { return v; }
 inline FormatArg ToFormatArg(const FormatArg& v) { return v; }
 
-
 template <class... A>
 std::string Fmt(std::string_view tmpl, A&&... a) {
   std::vector<FormatArg> args;

@@ -25,8 +25,8 @@ using namespace edicom;
   std::fprintf(stderr, "parser invariant broken: %s\n", what);
   std::abort();
 }
-#define KALVIX_CHECK(cond) \
-  do {                     \
+#define KALVIX_CHECK(cond)                    \
+  do {                                        \
     if (!(cond)) ::kalvix::fuzz::Fail(#cond); \
   } while (0)
 
@@ -164,7 +164,9 @@ inline void ExerciseParser(const std::uint8_t* data, std::size_t size) {
     BStr tag(kTags[(seed >> 20) % 10]);
     Variant added1;
     switch ((seed >> 16) % 8) {
-      case 0: KALVIX_CHECK(s->Delete() == S_OK); break;
+      case 0:
+        KALVIX_CHECK(s->Delete() == S_OK);
+        break;
       case 1:
         if (s->AddSegment(tag.Get(), &added1) == S_OK) {
           KALVIX_CHECK(added1.vt == VT_DISPATCH);
@@ -177,11 +179,21 @@ inline void ExerciseParser(const std::uint8_t* data, std::size_t size) {
         KALVIX_CHECK(s->AddChild(tag.Get(), &added1) == S_OK && added1.vt == VT_DISPATCH);
         ++added;
         break;
-      case 3: KALVIX_CHECK(s->put_Empty(1) == S_OK); break;
-      case 4: s->Insert(BStr("v?+:'").Get(), BStr("X043").Get(), 1); break;
-      case 5: s->InsertInComponent(BStr("c'd").Get(), BStr("C001").Get(), 1, BStr("X002").Get(), 1); break;
-      case 6: s->put_Qualifier(BStr("Q").Get()); break;
-      default: KALVIX_CHECK(s->put_Data(static_cast<std::int32_t>(i)) == S_OK); break;
+      case 3:
+        KALVIX_CHECK(s->put_Empty(1) == S_OK);
+        break;
+      case 4:
+        s->Insert(BStr("v?+:'").Get(), BStr("X043").Get(), 1);
+        break;
+      case 5:
+        s->InsertInComponent(BStr("c'd").Get(), BStr("C001").Get(), 1, BStr("X002").Get(), 1);
+        break;
+      case 6:
+        s->put_Qualifier(BStr("Q").Get());
+        break;
+      default:
+        KALVIX_CHECK(s->put_Data(static_cast<std::int32_t>(i)) == S_OK);
+        break;
     }
   }
   GenerateText(m.Get());

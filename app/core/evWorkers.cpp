@@ -35,7 +35,8 @@ static const char kInsertWarning[] =
 void CheckHr(edicom::HRESULT hr, const char* call) {
   if (edicom::SUCCEEDED(hr)) return;
   std::string text = edicom::TakeErrorDescription();
-  if (text.empty()) text = common::Fmt("%s failed (0x%x)", call, static_cast<std::int64_t>(static_cast<std::uint32_t>(hr)));
+  if (text.empty())
+    text = common::Fmt("%s failed (0x%x)", call, static_cast<std::int64_t>(static_cast<std::uint32_t>(hr)));
   throw std::runtime_error(text);
 }
 
@@ -221,7 +222,8 @@ struct TReadAheadLineSource::TImpl {
         }
         std::unique_lock<std::mutex> lock(Mutex);
         // Bounded read-ahead; one line always fits, however long.
-        Changed.wait(lock, [&] { return Stop || Queue.empty() || (Queue.size() < kMaxLines && QueuedBytes < kMaxBytes); });
+        Changed.wait(lock,
+                     [&] { return Stop || Queue.empty() || (Queue.size() < kMaxLines && QueuedBytes < kMaxBytes); });
         if (Stop) return;
         QueuedBytes += line.size();
         Queue.emplace_back(std::move(line), std::move(outcome));
@@ -409,21 +411,20 @@ void TValidateFileWorker::SaveMessageResult(const std::string& Line, int XehId, 
 
   FDatabase->BeginTransaction();
   try {
-    FDatabase->ExecParams(kInsertMessage,
-                          {std::int64_t{XehId}, x921, x923, x925, x912n, x916, std::int64_t{f.ErrorCount},
-                           std::int64_t{f.WarningCount}},
-                          true);
+    FDatabase->ExecParams(
+        kInsertMessage,
+        {std::int64_t{XehId}, x921, x923, x925, x912n, x916, std::int64_t{f.ErrorCount}, std::int64_t{f.WarningCount}},
+        true);
     const std::int64_t messageId = FDatabase->LastInsertRowId();
-    FDatabase->ExecParams(kInsertData, {messageId, std::int64_t{XehId}, Body ? *Body : CompressAndEncode(text)},
-                          false);
+    FDatabase->ExecParams(kInsertData, {messageId, std::int64_t{XehId}, Body ? *Body : CompressAndEncode(text)}, false);
     for (const TFinding& e : f.Errors)
-      FDatabase->ExecParams(kInsertError,
-                            {messageId, std::int64_t{XehId}, std::int64_t{e.SegmentNo}, e.SegmentKey, e.Code, e.Message},
-                            true);
+      FDatabase->ExecParams(
+          kInsertError, {messageId, std::int64_t{XehId}, std::int64_t{e.SegmentNo}, e.SegmentKey, e.Code, e.Message},
+          true);
     for (const TFinding& w : f.Warnings)
-      FDatabase->ExecParams(kInsertWarning,
-                            {messageId, std::int64_t{XehId}, std::int64_t{w.SegmentNo}, w.SegmentKey, w.Code, w.Message},
-                            true);
+      FDatabase->ExecParams(
+          kInsertWarning, {messageId, std::int64_t{XehId}, std::int64_t{w.SegmentNo}, w.SegmentKey, w.Code, w.Message},
+          true);
     FDatabase->Commit();
     FStoredMessages.fetch_add(1, std::memory_order_relaxed);
   } catch (...) {

@@ -173,9 +173,9 @@ struct TLineOutcome {
 
 /// Validates a line as ValidateLine does, calling onMessage after each message; an exception
 /// of onMessage ends the line. Used by the file worker and by validation in other processes.
-void ValidateLineMessages(ruvala::IEdiDocument* doc, const TValidationSettings& settings, const std::string& Line,
-                          const std::function<void(int XehId, const std::string* Piece,
-                                                   const TMessageFindings& findings)>& onMessage);
+void ValidateLineMessages(
+    ruvala::IEdiDocument* doc, const TValidationSettings& settings, const std::string& Line,
+    const std::function<void(int XehId, const std::string* Piece, const TMessageFindings& findings)>& onMessage);
 
 /// The outcome of one line, bodies encoded when EncodeBodies; a failure is recorded, not raised.
 TLineOutcome ValidateLineOutcome(ruvala::IEdiDocument* doc, const TValidationSettings& settings,
@@ -220,8 +220,7 @@ class EStorageError : public std::runtime_error {
 class TValidateFileWorker : public TWorker {
  public:
   using TDatabaseFactory = std::function<std::unique_ptr<TDatabase>(const std::string& name)>;
-  using TWorkerProgressEvent =
-      std::function<void(TWorker& Sender, const std::string& Msg, int Min, int Max, int Pos)>;
+  using TWorkerProgressEvent = std::function<void(TWorker& Sender, const std::string& Msg, int Min, int Max, int Pos)>;
   using TWorkerErrorEvent = std::function<void(TWorker& Sender, const std::string& Msg, bool& Cancel)>;
 
   TValidateFileWorker(TWorkerHost& AHost, const TComponentFactory& AFactory, const std::string& AFilename,
@@ -245,8 +244,8 @@ class TValidateFileWorker : public TWorker {
   void Execute() override;
   void CreateDB();
   void ValidateLine(const std::string& Line);
-  void SaveMessageResult(const std::string& Line, int XehId, const std::string* Piece,
-                         const TMessageFindings& findings, const std::string* Body = nullptr);
+  void SaveMessageResult(const std::string& Line, int XehId, const std::string* Piece, const TMessageFindings& findings,
+                         const std::string* Body = nullptr);
   void SaveLineOutcome(const std::string& Line, const TLineOutcome& outcome);
   void DoProgress();
   void DoError();

@@ -67,8 +67,8 @@ void TMainForm::CreateCommands() {
   AcEditUndo = AddCommand("Undo", "Undo|Undo last action", QKeySequence("Ctrl+Z"));
   AcEditSelectAll = AddCommand("Select all", "Select All|Select all text in current message", QKeySequence("Ctrl+A"));
   AcEditSearch = AddCommand("Search...", "Search|Search text in current message", QKeySequence("Ctrl+F"));
-  AcEditSearchNext = AddCommand("Search next", "Search next|Search next text occurrence in current message",
-                                QKeySequence("F3"));
+  AcEditSearchNext =
+      AddCommand("Search next", "Search next|Search next text occurrence in current message", QKeySequence("F3"));
   AcEdifactValidate = AddCommand("Validate", "Validate|Validate edifact message(s)", QKeySequence("F9"));
   AcEdifactValidateFile = AddCommand("Validate File...", "Validate File|Validate all messages in a file");
   AcEdifactIndent = AddCommand("Indent", "Indent|Indent current message");
@@ -77,8 +77,8 @@ void TMainForm::CreateCommands() {
   AcHelpTelebib2 = AddCommand(kTelebibSite, kTelebibSite);
   AcHelpAbout = AddCommand("About...", "About|Show about dialog");
 
-  FSheetCommands = {AcFileSave,      AcFileSaveAs,     AcEditCut,       AcEditCopy,          AcEditPaste,
-                    AcEditDelete,    AcEditUndo,       AcEditSelectAll, AcEditSearch,        AcEditSearchNext,
+  FSheetCommands = {AcFileSave,        AcFileSaveAs,    AcEditCut,         AcEditCopy,          AcEditPaste,
+                    AcEditDelete,      AcEditUndo,      AcEditSelectAll,   AcEditSearch,        AcEditSearchNext,
                     AcEdifactValidate, AcEdifactIndent, AcEdifactUnindent, AcEdifactGotoSegment};
 
   connect(AcFileExit, &QAction::triggered, this, &QWidget::close);
@@ -137,6 +137,4 @@ void TMainForm::UpdateCommands() {
   FCaretPanel->setText(pages ? "0:0" : "");
 }
 
-void TMainForm::ShowAbout() {
-  QMessageBox::about(this, "About", QString("Verimek\n%1").arg(VERIMEK_VERSION));
-}
+void TMainForm::ShowAbout() { QMessageBox::about(this, "About", QString("Verimek\n%1").arg(VERIMEK_VERSION)); }

@@ -1,12 +1,10 @@
 // Verimek: start-up checks, then the main window.
+#include <dlfcn.h>
 #include <edicom/EdiCom.h>
 #include <edicom/EdiComCpp.h>
 
-#include <dlfcn.h>
-
 #include <QApplication>
 #include <QMessageBox>
-
 #include <stdexcept>
 #include <string>
 

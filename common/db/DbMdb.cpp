@@ -16,12 +16,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
-#include <cctype>
 #include <set>
 
 #include "Format.h"
@@ -54,8 +54,7 @@ struct TChildRun {
 std::string ModulePath() {
   Dl_info info;
   link_map* map = nullptr;
-  if (!dladdr1(reinterpret_cast<void*>(&ModulePath), &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP))
-    return {};
+  if (!dladdr1(reinterpret_cast<void*>(&ModulePath), &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP)) return {};
   // The main program's entry has no name.
   if (map && map->l_name && *map->l_name) return map->l_name;
   char buf[4096];
@@ -247,17 +246,24 @@ class TStreamReader {
 std::string DeclaredType(std::uint32_t mdbType) {
   switch (mdbType) {
     case kTypeText:
-    case kTypeMemo: return "TEXT COLLATE JETTEXT";
-    case kTypeBool: return "BOOLEAN";
+    case kTypeMemo:
+      return "TEXT COLLATE JETTEXT";
+    case kTypeBool:
+      return "BOOLEAN";
     case kTypeByte:
     case kTypeInt:
-    case kTypeLongInt: return "INTEGER";
-    case kTypeMoney: return "CURRENCY";
+    case kTypeLongInt:
+      return "INTEGER";
+    case kTypeMoney:
+      return "CURRENCY";
     case kTypeFloat:
     case kTypeDouble:
-    case kTypeNumeric: return "DOUBLE";
-    case kTypeDateTime: return "DATETIME";
-    default: return "ACCESS_TYPE_" + std::to_string(mdbType);
+    case kTypeNumeric:
+      return "DOUBLE";
+    case kTypeDateTime:
+      return "DATETIME";
+    default:
+      return "ACCESS_TYPE_" + std::to_string(mdbType);
   }
 }
 
@@ -277,8 +283,7 @@ class TAccessConnection : public TSqliteConnection {
     std::vector<std::string> wanted;
     for (const std::string& word : Words(sql)) {
       const std::string* name = CatalogName(word);
-      if (name && !FLoaded.count(*name) &&
-          std::find(wanted.begin(), wanted.end(), *name) == wanted.end())
+      if (name && !FLoaded.count(*name) && std::find(wanted.begin(), wanted.end(), *name) == wanted.end())
         wanted.push_back(*name);
     }
     if (!wanted.empty()) Load(wanted);
@@ -307,14 +312,16 @@ class TAccessConnection : public TSqliteConnection {
     if (run.TimedOut) throw EDbError("The Access reader stopped answering; the file may be damaged");
     if (run.TooLarge) throw EDbError("The Access file yields more data than it can hold; it may be damaged");
     if (WIFSIGNALED(run.Status))
-      throw EDbError(Fmt("The Access file is damaged (the reader stopped with signal %d)%s", WTERMSIG(run.Status), tail));
+      throw EDbError(
+          Fmt("The Access file is damaged (the reader stopped with signal %d)%s", WTERMSIG(run.Status), tail));
     if (!run.Data.empty() && static_cast<unsigned char>(run.Data[0]) == kTagError) {
       TStreamReader r(run.Data);
       r.Byte();
       throw EDbError(std::string(r.Str()) + tail);
     }
     if (!WIFEXITED(run.Status) || WEXITSTATUS(run.Status) != 0)
-      throw EDbError(Fmt("The Access reader failed (status %d)%s", WIFEXITED(run.Status) ? WEXITSTATUS(run.Status) : -1, tail));
+      throw EDbError(
+          Fmt("The Access reader failed (status %d)%s", WIFEXITED(run.Status) ? WEXITSTATUS(run.Status) : -1, tail));
     return run;
   }
 
@@ -372,15 +379,22 @@ class TAccessConnection : public TSqliteConnection {
       for (std::uint32_t c = 0; c < ncols; ++c) {
         int idx = static_cast<int>(c + 1);
         switch (r.Byte()) {
-          case kNull: sqlite3_bind_null(st, idx); break;
-          case kInt: sqlite3_bind_int64(st, idx, r.I64()); break;
-          case kReal: sqlite3_bind_double(st, idx, r.F64()); break;
+          case kNull:
+            sqlite3_bind_null(st, idx);
+            break;
+          case kInt:
+            sqlite3_bind_int64(st, idx, r.I64());
+            break;
+          case kReal:
+            sqlite3_bind_double(st, idx, r.F64());
+            break;
           case kText: {
             std::string_view s = r.Str();
             sqlite3_bind_text(st, idx, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
             break;
           }
-          default: throw EDbError("the Access reader's answer is invalid");
+          default:
+            throw EDbError("the Access reader's answer is invalid");
         }
       }
       if (sqlite3_step(st) != SQLITE_DONE) throw EDbError(sqlite3_errmsg(Handle()));

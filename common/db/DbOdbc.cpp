@@ -68,22 +68,29 @@ TFieldKind KindOfSqlType(SQLSMALLINT t) {
     case SQL_WCHAR:
     case SQL_WVARCHAR:
     case SQL_WLONGVARCHAR:
-    case SQL_GUID: return fkText;
+    case SQL_GUID:
+      return fkText;
     case SQL_TINYINT:
     case SQL_SMALLINT:
     case SQL_INTEGER:
-    case SQL_BIGINT: return fkInteger;
-    case SQL_BIT: return fkBoolean;
+    case SQL_BIGINT:
+      return fkInteger;
+    case SQL_BIT:
+      return fkBoolean;
     case SQL_REAL:
     case SQL_FLOAT:
-    case SQL_DOUBLE: return fkFloat;
+    case SQL_DOUBLE:
+      return fkFloat;
     case SQL_DECIMAL:
-    case SQL_NUMERIC: return fkCurrency;  // money and decimal columns
+    case SQL_NUMERIC:
+      return fkCurrency;  // money and decimal columns
     case SQL_TYPE_DATE:
     case SQL_TYPE_TIMESTAMP:
     case SQL_DATE:
-    case SQL_TIMESTAMP: return fkDate;
-    default: return fkOther;
+    case SQL_TIMESTAMP:
+      return fkDate;
+    default:
+      return fkOther;
   }
 }
 
@@ -133,29 +140,34 @@ class TOdbcRecordset : public TDbRecordset {
     if (c.Null) return {};
     switch (FKinds[static_cast<std::size_t>(index)]) {
       case fkInteger:
-      case fkBoolean: return std::to_string(c.Int);
+      case fkBoolean:
+        return std::to_string(c.Int);
       case fkFloat:
       case fkCurrency: {
         char buf[40];
         std::snprintf(buf, sizeof buf, "%.15g", c.Real);
         return buf;
       }
-      default: return c.Text;
+      default:
+        return c.Text;
     }
   }
   std::int64_t GetInteger(int index) const override {
     const TCell& c = Cell(index);
     switch (FKinds[static_cast<std::size_t>(index)]) {
       case fkInteger:
-      case fkBoolean: return c.Int;
+      case fkBoolean:
+        return c.Int;
       case fkFloat:
       case fkCurrency:
-      case fkDate: return static_cast<std::int64_t>(std::llround(c.Real));
+      case fkDate:
+        return static_cast<std::int64_t>(std::llround(c.Real));
       default: {
         char* end = nullptr;
         long long v = std::strtoll(c.Text.c_str(), &end, 10);
         if (c.Null || (!c.Text.empty() && *end == '\0')) return c.Null ? 0 : v;
-        throw EDbError(Fmt("Field \"%s\": \"%s\" is not a valid integer value", FNames[static_cast<std::size_t>(index)], c.Text));
+        throw EDbError(
+            Fmt("Field \"%s\": \"%s\" is not a valid integer value", FNames[static_cast<std::size_t>(index)], c.Text));
       }
     }
   }
@@ -163,16 +175,18 @@ class TOdbcRecordset : public TDbRecordset {
     const TCell& c = Cell(index);
     switch (FKinds[static_cast<std::size_t>(index)]) {
       case fkInteger:
-      case fkBoolean: return static_cast<double>(c.Int);
+      case fkBoolean:
+        return static_cast<double>(c.Int);
       case fkFloat:
       case fkCurrency:
-      case fkDate: return c.Real;
+      case fkDate:
+        return c.Real;
       default: {
         char* end = nullptr;
         double v = std::strtod(c.Text.c_str(), &end);
         if (c.Null || (!c.Text.empty() && *end == '\0')) return c.Null ? 0 : v;
-        throw EDbError(
-            Fmt("Field \"%s\": \"%s\" is not a valid floating point value", FNames[static_cast<std::size_t>(index)], c.Text));
+        throw EDbError(Fmt("Field \"%s\": \"%s\" is not a valid floating point value",
+                           FNames[static_cast<std::size_t>(index)], c.Text));
       }
     }
   }
@@ -242,8 +256,8 @@ class TOdbcRecordset : public TDbRecordset {
         rc = SQLGetData(FStmt, col, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &ind);
         if (SQL_SUCCEEDED(rc) && ind != SQL_NULL_DATA) {
           char buf[40];
-          std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02u:%02u:%02u", ts.year, ts.month, ts.day, ts.hour,
-                        ts.minute, ts.second);
+          std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02u:%02u:%02u", ts.year, ts.month, ts.day, ts.hour, ts.minute,
+                        ts.second);
           double d = 0;
           if (!TryParseIsoDateTime(buf, d))
             throw EDbError(Fmt("Field \"%s\": \"%s\" is not a valid date", FNames[col - 1u], buf));

@@ -59,9 +59,7 @@ static int JetCollation(void*, int na, const void* a, int nb, const void* b) {
                                  std::string_view(static_cast<const char*>(b), static_cast<std::size_t>(nb)));
 }
 
-void RegisterJetCollation(sqlite3* db) {
-  sqlite3_create_collation(db, "JETTEXT", SQLITE_UTF8, nullptr, JetCollation);
-}
+void RegisterJetCollation(sqlite3* db) { sqlite3_create_collation(db, "JETTEXT", SQLITE_UTF8, nullptr, JetCollation); }
 
 std::string QuoteIdent(std::string_view name) {
   std::string out = "\"";
@@ -160,10 +158,14 @@ class TSqliteRecordset : public TDbRecordset {
     std::size_t i = Check(index);
     if (FDeclared[i]) return FKinds[i];
     switch (FEof ? SQLITE_NULL : sqlite3_column_type(FStmt, index)) {
-      case SQLITE_INTEGER: return fkInteger;
-      case SQLITE_FLOAT: return fkFloat;
-      case SQLITE_BLOB: return fkOther;
-      default: return fkText;  // an expression's null reads as an empty text
+      case SQLITE_INTEGER:
+        return fkInteger;
+      case SQLITE_FLOAT:
+        return fkFloat;
+      case SQLITE_BLOB:
+        return fkOther;
+      default:
+        return fkText;  // an expression's null reads as an empty text
     }
   }
   int FieldTypeNumber(int index) const override {
@@ -188,10 +190,14 @@ class TSqliteRecordset : public TDbRecordset {
   std::int64_t GetInteger(int index) const override {
     RequireRow(index);
     switch (sqlite3_column_type(FStmt, index)) {
-      case SQLITE_INTEGER: return sqlite3_column_int64(FStmt, index);
-      case SQLITE_FLOAT: return static_cast<std::int64_t>(std::llround(sqlite3_column_double(FStmt, index)));
-      case SQLITE_NULL: return 0;
-      default: break;
+      case SQLITE_INTEGER:
+        return sqlite3_column_int64(FStmt, index);
+      case SQLITE_FLOAT:
+        return static_cast<std::int64_t>(std::llround(sqlite3_column_double(FStmt, index)));
+      case SQLITE_NULL:
+        return 0;
+      default:
+        break;
     }
     std::string t = GetText(index);
     char* end = nullptr;
@@ -199,15 +205,19 @@ class TSqliteRecordset : public TDbRecordset {
     if (!t.empty() && *end == '\0') return v;
     if (SameText(t, "true")) return 1;
     if (SameText(t, "false")) return 0;
-    throw EDbError(Fmt("Field \"%s\": \"%s\" is not a valid integer value", FNames[static_cast<std::size_t>(index)], t));
+    throw EDbError(
+        Fmt("Field \"%s\": \"%s\" is not a valid integer value", FNames[static_cast<std::size_t>(index)], t));
   }
   double GetFloat(int index) const override {
     RequireRow(index);
     switch (sqlite3_column_type(FStmt, index)) {
       case SQLITE_INTEGER:
-      case SQLITE_FLOAT: return sqlite3_column_double(FStmt, index);
-      case SQLITE_NULL: return 0;
-      default: break;
+      case SQLITE_FLOAT:
+        return sqlite3_column_double(FStmt, index);
+      case SQLITE_NULL:
+        return 0;
+      default:
+        break;
     }
     std::string t = GetText(index);
     double d = 0;

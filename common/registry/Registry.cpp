@@ -14,8 +14,8 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 #include <sstream>
+#include <unordered_map>
 
 namespace common {
 
@@ -138,9 +138,7 @@ void THive::Reindex() {
   for (std::size_t i = 0; i < FKeys.size(); ++i) IndexKey(i);
 }
 
-const TRegKeyData* THive::FindKey(const std::string& path) const {
-  return const_cast<THive*>(this)->FindKey(path);
-}
+const TRegKeyData* THive::FindKey(const std::string& path) const { return const_cast<THive*>(this)->FindKey(path); }
 
 TRegKeyData& THive::CreateKey(const std::string& path) {
   std::string n = NormalizePath(path);
@@ -157,8 +155,8 @@ bool THive::DeleteKeyTree(const std::string& path) {
   FKeys.erase(std::remove_if(FKeys.begin(), FKeys.end(),
                              [&](const TRegKeyData& k) {
                                std::string l = Lower(k.Path);
-                               return l == n || (l.size() > n.size() && l.compare(0, n.size(), n) == 0 &&
-                                                 l[n.size()] == '\\');
+                               return l == n ||
+                                      (l.size() > n.size() && l.compare(0, n.size(), n) == 0 && l[n.size()] == '\\');
                              }),
               FKeys.end());
   if (FKeys.size() == before) return false;
@@ -223,9 +221,7 @@ void THive::Parse(const std::string& raw) {
 
   TRegKeyData* current = nullptr;
   bool skipSection = false;
-  auto warn = [&](int no) {
-    std::fprintf(stderr, "registry: %s:%d: malformed line skipped\n", FFileName.c_str(), no);
-  };
+  auto warn = [&](int no) { std::fprintf(stderr, "registry: %s:%d: malformed line skipped\n", FFileName.c_str(), no); };
   for (auto& [no, line] : lines) {
     std::size_t b = line.find_first_not_of(" \t");
     if (b == std::string::npos) continue;
@@ -327,8 +323,10 @@ std::string THive::Serialize() const {
     out += "[" + k->Path + "]\r\n";
     std::vector<const TRegValue*> vals;
     for (const auto& v : k->Values)
-      if (v.Name.empty()) vals.insert(vals.begin(), &v);
-      else vals.push_back(&v);
+      if (v.Name.empty())
+        vals.insert(vals.begin(), &v);
+      else
+        vals.push_back(&v);
     for (const TRegValue* v : vals) {
       out += v->Name.empty() ? std::string("@") : Quote(v->Name);
       out += "=";
@@ -706,7 +704,8 @@ void TRegistry::WriteInteger(const std::string& name, std::int32_t value) {
 bool TRegistry::DeleteValue(const std::string& name) {
   bool removed = false;
   Modify([&](TRegKeyData& k) {
-    auto it = std::find_if(k.Values.begin(), k.Values.end(), [&](const TRegValue& o) { return EqualsNoCase(o.Name, name); });
+    auto it =
+        std::find_if(k.Values.begin(), k.Values.end(), [&](const TRegValue& o) { return EqualsNoCase(o.Name, name); });
     if (it != k.Values.end()) {
       k.Values.erase(it);
       removed = true;

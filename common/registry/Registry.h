@@ -30,7 +30,7 @@ struct TRegValue {
   enum Kind : std::uint8_t { rvString, rvDWord, rvRaw };
   std::string Name;  // empty for the key's default value ("@")
   Kind Type = rvString;
-  std::string Text;      // rvString: the text (UTF-8); rvRaw: everything after "=" as written
+  std::string Text;  // rvString: the text (UTF-8); rvRaw: everything after "=" as written
   std::uint32_t DWord = 0;
 };
 

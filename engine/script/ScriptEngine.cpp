@@ -135,8 +135,7 @@ struct EngineState {
 // Walks a program tree. Run-time errors are raised as RuntimeFault and end the run.
 class Interpreter {
  public:
-  Interpreter(EngineState& engine,
-              const std::function<void(const std::string&, const TValue&)>& onVarChange)
+  Interpreter(EngineState& engine, const std::function<void(const std::string&, const TValue&)>& onVarChange)
       : FEngine(engine), FOnVarChange(onVarChange) {}
 
   void Run(const StmtList& body) { ExecList(body); }
@@ -308,8 +307,8 @@ class Interpreter {
   }
 
   // The flat index of `at` in the array `v`, checking count and bounds.
-  static std::size_t FlatIndex(const TValue& v, const std::vector<std::int32_t>& at,
-                               const std::vector<ExprPtr>& exprs, SourcePos pos) {
+  static std::size_t FlatIndex(const TValue& v, const std::vector<std::int32_t>& at, const std::vector<ExprPtr>& exprs,
+                               SourcePos pos) {
     const ValueAccess::ArrayRep* rep = ValueAccess::Array(v);
     const std::size_t dims = rep ? rep->dims.size() : 0;
     if (at.size() != dims)
@@ -457,8 +456,7 @@ class Interpreter {
     Step(call.pos);
     const Routine& r = *call.routine;
     const auto n = static_cast<int>(call.args.size());
-    if (r.maxArgs >= 0 && n > r.maxArgs)
-      throw RuntimeFault{texts::Fill(texts::kTooManyArguments, {r.name}), call.pos};
+    if (r.maxArgs >= 0 && n > r.maxArgs) throw RuntimeFault{texts::Fill(texts::kTooManyArguments, {r.name}), call.pos};
     if (n < r.minArgs)
       throw RuntimeFault{
           texts::Fill(texts::kNotEnoughArguments, {r.name, std::to_string(n), std::to_string(r.minArgs)}), call.pos};
@@ -527,7 +525,8 @@ class Interpreter {
     auto apply = [&](const TValue& current) {
       const unsigned t = ValueAccess::TypeCode(current);
       if (t != vtInteger && t != vtFloat)
-        throw RuntimeFault{texts::Fill(texts::kArgumentType, {r.name, "VAR INTEGER/FLOAT", TypeName(t), "1"}), target.pos};
+        throw RuntimeFault{texts::Fill(texts::kArgumentType, {r.name, "VAR INTEGER/FLOAT", TypeName(t), "1"}),
+                           target.pos};
       if (t == vtInteger && amount.Type() != vtInteger)
         throw RuntimeFault{texts::Fill(texts::kArgumentType, {r.name, "INTEGER", TypeName(amount.Type()), "2"}),
                            call.args[1]->pos};
@@ -569,7 +568,8 @@ class Interpreter {
     std::vector<std::int32_t> dims;
     for (std::size_t i = 1; i < args.size(); ++i) {
       const std::int32_t len = ValueAccess::Int(args[i]);
-      if (len < 0) throw RuntimeFault{texts::Fill(texts::kBadArrayLength, {std::to_string(len)}), call.args[i + 1]->pos};
+      if (len < 0)
+        throw RuntimeFault{texts::Fill(texts::kBadArrayLength, {std::to_string(len)}), call.args[i + 1]->pos};
       dims.push_back(len);
     }
     const TValue& current = *FEngine.bindings[static_cast<std::size_t>(target.slot)].value;

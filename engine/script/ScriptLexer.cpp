@@ -21,13 +21,11 @@ static int HexValue(char c) {
 
 static TokenKind Keyword(std::string_view name) {
   static constexpr std::pair<const char*, TokenKind> kWords[] = {
-      {"begin", kwBegin},     {"end", kwEnd},         {"if", kwIf},         {"then", kwThen},
-      {"else", kwElse},       {"while", kwWhile},     {"do", kwDo},         {"repeat", kwRepeat},
-      {"until", kwUntil},     {"for", kwFor},         {"to", kwTo},         {"downto", kwDownto},
-      {"const", kwConst},     {"true", kwTrue},       {"false", kwFalse},   {"and", kwAnd},
-      {"or", kwOr},           {"xor", kwXor},         {"not", kwNot},       {"div", kwDiv},
-      {"mod", kwMod},         {"boolean", kwBoolean}, {"integer", kwInteger}, {"float", kwFloat},
-      {"string", kwString},
+      {"begin", kwBegin}, {"end", kwEnd},         {"if", kwIf},           {"then", kwThen},   {"else", kwElse},
+      {"while", kwWhile}, {"do", kwDo},           {"repeat", kwRepeat},   {"until", kwUntil}, {"for", kwFor},
+      {"to", kwTo},       {"downto", kwDownto},   {"const", kwConst},     {"true", kwTrue},   {"false", kwFalse},
+      {"and", kwAnd},     {"or", kwOr},           {"xor", kwXor},         {"not", kwNot},     {"div", kwDiv},
+      {"mod", kwMod},     {"boolean", kwBoolean}, {"integer", kwInteger}, {"float", kwFloat}, {"string", kwString},
   };
   if (name.size() > 7) return tkName;
   char lower[8];

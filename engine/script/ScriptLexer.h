@@ -67,8 +67,8 @@ enum TokenKind : std::uint8_t {
 struct Token {
   TokenKind kind = tkEof;
   SourcePos pos;
-  std::string_view text;    // the token as written
-  std::string str;          // value of a string constant
+  std::string_view text;  // the token as written
+  std::string str;        // value of a string constant
   std::int32_t intValue = 0;
   double floatValue = 0;
 };
@@ -81,9 +81,7 @@ class Lexer {
   void Next(Token& tok);
 
  private:
-  char Peek(std::size_t ahead = 0) const {
-    return FPos + ahead < FText.size() ? FText[FPos + ahead] : '\0';
-  }
+  char Peek(std::size_t ahead = 0) const { return FPos + ahead < FText.size() ? FText[FPos + ahead] : '\0'; }
   bool AtEnd() const { return FPos >= FText.size(); }
   void Advance();
   void Error(const std::string& text, SourcePos pos);

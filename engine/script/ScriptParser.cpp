@@ -332,9 +332,9 @@ class Parser {
   void CheckReferenceArgs(const CallExpr& call) {
     const Routine& r = *call.routine;
     for (std::size_t i = 0; i < call.args.size(); ++i) {
-      const Param* p = i < r.params.size()                                   ? &r.params[i]
+      const Param* p = i < r.params.size()                                       ? &r.params[i]
                        : (!r.params.empty() && (r.params.back().flags & pfOpen)) ? &r.params.back()
-                                                                              : nullptr;
+                                                                                 : nullptr;
       if (!p || !(p->flags & pfVar)) continue;
       const Expr::Kind k = call.args[i]->kind;
       const bool ok = k == Expr::kVar || (k == Expr::kElement && r.builtin != biSetArray);
@@ -356,10 +356,14 @@ class Parser {
       int level;
       OpCode op;
     } kOps[] = {
-        {tkEqual, 0, opEqual},    {tkNotEqual, 0, opNotEqual},   {tkLess, 0, opLess},   {tkLessEqual, 0, opLessEqual},
-        {tkGreater, 0, opGreater}, {tkGreaterEqual, 0, opGreaterEqual}, {tkPlus, 1, opAdd}, {tkMinus, 1, opSubtract},
-        {kwOr, 1, opOr},          {kwXor, 1, opXor},             {tkStar, 2, opMultiply}, {tkSlash, 2, opDivide},
-        {kwDiv, 2, opIntDiv},     {kwMod, 2, opMod},             {kwAnd, 2, opAnd},
+        {tkEqual, 0, opEqual},     {tkNotEqual, 0, opNotEqual},
+        {tkLess, 0, opLess},       {tkLessEqual, 0, opLessEqual},
+        {tkGreater, 0, opGreater}, {tkGreaterEqual, 0, opGreaterEqual},
+        {tkPlus, 1, opAdd},        {tkMinus, 1, opSubtract},
+        {kwOr, 1, opOr},           {kwXor, 1, opXor},
+        {tkStar, 2, opMultiply},   {tkSlash, 2, opDivide},
+        {kwDiv, 2, opIntDiv},      {kwMod, 2, opMod},
+        {kwAnd, 2, opAnd},
     };
     for (const auto& o : kOps) {
       if (o.token == k && o.level == level) {

@@ -185,7 +185,7 @@ struct Program {
   std::vector<TScriptMessage> messages;  // of the compiler
   bool failed = false;
   StmtList body;
-  std::vector<Name> names;  // slots of variables and globals, in order of first use
+  std::vector<Name> names;                                // slots of variables and globals, in order of first use
   std::vector<std::pair<std::string, TValue>> constants;  // CONST declarations of the script
 };
 

@@ -411,7 +411,8 @@ TValue BinaryOp(OpCode op, const TValue& a, const TValue& b, SourcePos pos) {
       break;
     case opAdd:
       if (ints) {
-        if (__builtin_add_overflow(ValueAccess::Int(a), ValueAccess::Int(b), &r)) throw RuntimeFault{texts::kIntegerOverflow, pos};
+        if (__builtin_add_overflow(ValueAccess::Int(a), ValueAccess::Int(b), &r))
+          throw RuntimeFault{texts::kIntegerOverflow, pos};
         return TValue(r);
       }
       if (nums) return TValue(a.AsFloat() + b.AsFloat());
@@ -431,14 +432,16 @@ TValue BinaryOp(OpCode op, const TValue& a, const TValue& b, SourcePos pos) {
       break;
     case opSubtract:
       if (ints) {
-        if (__builtin_sub_overflow(ValueAccess::Int(a), ValueAccess::Int(b), &r)) throw RuntimeFault{texts::kIntegerOverflow, pos};
+        if (__builtin_sub_overflow(ValueAccess::Int(a), ValueAccess::Int(b), &r))
+          throw RuntimeFault{texts::kIntegerOverflow, pos};
         return TValue(r);
       }
       if (nums) return TValue(a.AsFloat() - b.AsFloat());
       break;
     case opMultiply:
       if (ints) {
-        if (__builtin_mul_overflow(ValueAccess::Int(a), ValueAccess::Int(b), &r)) throw RuntimeFault{texts::kIntegerOverflow, pos};
+        if (__builtin_mul_overflow(ValueAccess::Int(a), ValueAccess::Int(b), &r))
+          throw RuntimeFault{texts::kIntegerOverflow, pos};
         return TValue(r);
       }
       if (nums) return TValue(a.AsFloat() * b.AsFloat());
@@ -456,9 +459,11 @@ TValue BinaryOp(OpCode op, const TValue& a, const TValue& b, SourcePos pos) {
         if (ValueAccess::Int(b) == -1) {
           // The one quotient that does not fit; its remainder is 0.
           if (op == opMod) return TValue(std::int32_t{0});
-          if (ValueAccess::Int(a) == std::numeric_limits<std::int32_t>::min()) throw RuntimeFault{texts::kIntegerOverflow, pos};
+          if (ValueAccess::Int(a) == std::numeric_limits<std::int32_t>::min())
+            throw RuntimeFault{texts::kIntegerOverflow, pos};
         }
-        return TValue(op == opIntDiv ? ValueAccess::Int(a) / ValueAccess::Int(b) : ValueAccess::Int(a) % ValueAccess::Int(b));
+        return TValue(op == opIntDiv ? ValueAccess::Int(a) / ValueAccess::Int(b)
+                                     : ValueAccess::Int(a) % ValueAccess::Int(b));
       }
       break;
     case opAnd:
@@ -486,7 +491,8 @@ TValue UnaryOp(OpCode op, const TValue& a, SourcePos pos) {
   switch (op) {
     case opNegate:
       if (t == vtInteger) {
-        if (ValueAccess::Int(a) == std::numeric_limits<std::int32_t>::min()) throw RuntimeFault{texts::kIntegerOverflow, pos};
+        if (ValueAccess::Int(a) == std::numeric_limits<std::int32_t>::min())
+          throw RuntimeFault{texts::kIntegerOverflow, pos};
         return TValue(-ValueAccess::Int(a));
       }
       if (t == vtFloat) return TValue(-ValueAccess::Flt(a));

@@ -91,7 +91,7 @@ const char* OpName(OpCode op);
 TValue BinaryOp(OpCode op, const TValue& a, const TValue& b, SourcePos pos);
 TValue UnaryOp(OpCode op, const TValue& a, SourcePos pos);
 // "Bad arguments for function ..." for `name` applied to `args` against `patterns`.
-RuntimeFault BadArguments(std::string_view name, std::initializer_list<const TValue*> args,
-                          std::string_view patterns, SourcePos pos);
+RuntimeFault BadArguments(std::string_view name, std::initializer_list<const TValue*> args, std::string_view patterns,
+                          SourcePos pos);
 
 }  // namespace ruvala::script

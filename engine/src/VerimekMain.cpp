@@ -1,21 +1,19 @@
 // The component server of the engine: the validation document, its error and warning objects,
 // and the entry points of libruvala.so (type library "Verimek").
-#include <ruvala/Ruvala.h>
-
 #include <edicom/EdiComServer.h>
+#include <ruvala/Ruvala.h>
 
 #include <cmath>
 #include <mutex>
 
 #include "Platform.h"
 #include "SysTrace.h"
+#include "ecDataBase.h"
 #include "ecErrors.h"
 #include "ecTelebib.h"
 #include "ecTrace.h"
 #include "ecTypes.h"
 #include "ecValidator.h"
-
-#include "ecDataBase.h"
 
 namespace ruvala {
 
@@ -369,91 +367,159 @@ HRESULT GetDispThunk(HRESULT hr, IDispatch* v, VARIANT* r) {
 
 const DispMember* TEdiDocument::DispTable(std::size_t& n) {
   static const DispMember t[] = {
-      {u"Validate", 1, DISPATCH_METHOD, 1, {VT_BSTR},
+      {u"Validate",
+       1,
+       DISPATCH_METHOD,
+       1,
+       {VT_BSTR},
        [](void* s, VARIANT* a, VARIANT* r) {
          VARIANT_BOOL v = 0;
          HRESULT hr = Doc(s)->Validate(a[0].bstrVal, &v);
          return GetBoolThunk(hr, v, r);
        }},
-      {u"ErrorCount", 2, DISPATCH_PROPERTYGET, 0, {},
+      {u"ErrorCount",
+       2,
+       DISPATCH_PROPERTYGET,
+       0,
+       {},
        [](void* s, VARIANT*, VARIANT* r) {
          std::int32_t v = 0;
          HRESULT hr = Doc(s)->get_ErrorCount(&v);
          return GetI4Thunk(hr, v, r);
        }},
-      {u"Errors", 3, DISPATCH_PROPERTYGET, 1, {VT_I4},
+      {u"Errors",
+       3,
+       DISPATCH_PROPERTYGET,
+       1,
+       {VT_I4},
        [](void* s, VARIANT* a, VARIANT* r) {
          IEdiError* v = nullptr;
          HRESULT hr = Doc(s)->get_Errors(a[0].lVal, &v);
          return GetDispThunk(hr, v, r);
        }},
-      {u"InterApplication", 4, DISPATCH_PROPERTYGET, 0, {},
+      {u"InterApplication",
+       4,
+       DISPATCH_PROPERTYGET,
+       0,
+       {},
        [](void* s, VARIANT*, VARIANT* r) {
          VARIANT_BOOL v = 0;
          HRESULT hr = Doc(s)->get_InterApplication(&v);
          return GetBoolThunk(hr, v, r);
        }},
-      {u"InterApplication", 4, DISPATCH_PROPERTYPUT, 1, {VT_BOOL},
+      {u"InterApplication",
+       4,
+       DISPATCH_PROPERTYPUT,
+       1,
+       {VT_BOOL},
        [](void* s, VARIANT* a, VARIANT*) { return Doc(s)->put_InterApplication(a[0].boolVal); }},
-      {u"DbEvalVersion", 5, DISPATCH_PROPERTYGET, 0, {},
+      {u"DbEvalVersion",
+       5,
+       DISPATCH_PROPERTYGET,
+       0,
+       {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
          HRESULT hr = Doc(s)->get_DbEvalVersion(&v);
          return GetBstrThunk(hr, v, r);
        }},
-      {u"DbRefVersion", 6, DISPATCH_PROPERTYGET, 0, {},
+      {u"DbRefVersion",
+       6,
+       DISPATCH_PROPERTYGET,
+       0,
+       {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
          HRESULT hr = Doc(s)->get_DbRefVersion(&v);
          return GetBstrThunk(hr, v, r);
        }},
-      {u"MessageDate", 7, DISPATCH_PROPERTYPUT, 1, {VT_DATE},
+      {u"MessageDate",
+       7,
+       DISPATCH_PROPERTYPUT,
+       1,
+       {VT_DATE},
        [](void* s, VARIANT* a, VARIANT*) { return Doc(s)->put_MessageDate(a[0].date); }},
-      {u"ValidateEx", 8, DISPATCH_METHOD, 2, {VT_BSTR, VT_BSTR | VT_BYREF},
+      {u"ValidateEx",
+       8,
+       DISPATCH_METHOD,
+       2,
+       {VT_BSTR, VT_BSTR | VT_BYREF},
        [](void* s, VARIANT* a, VARIANT* r) {
          std::int32_t v = 0;
          HRESULT hr = Doc(s)->ValidateEx(a[0].bstrVal, a[1].pbstrVal, &v);
          return GetI4Thunk(hr, v, r);
        }},
-      {u"CheckFilter", 201, DISPATCH_PROPERTYGET, 0, {},
+      {u"CheckFilter",
+       201,
+       DISPATCH_PROPERTYGET,
+       0,
+       {},
        [](void* s, VARIANT*, VARIANT* r) {
          VARIANT_BOOL v = 0;
          HRESULT hr = Doc(s)->get_CheckFilter(&v);
          return GetBoolThunk(hr, v, r);
        }},
-      {u"CheckFilter", 201, DISPATCH_PROPERTYPUT, 1, {VT_BOOL},
+      {u"CheckFilter",
+       201,
+       DISPATCH_PROPERTYPUT,
+       1,
+       {VT_BOOL},
        [](void* s, VARIANT* a, VARIANT*) { return Doc(s)->put_CheckFilter(a[0].boolVal); }},
-      {u"WarningCount", 202, DISPATCH_PROPERTYGET, 0, {},
+      {u"WarningCount",
+       202,
+       DISPATCH_PROPERTYGET,
+       0,
+       {},
        [](void* s, VARIANT*, VARIANT* r) {
          std::int32_t v = 0;
          HRESULT hr = Doc(s)->get_WarningCount(&v);
          return GetI4Thunk(hr, v, r);
        }},
-      {u"Warnings", 203, DISPATCH_PROPERTYGET, 1, {VT_I4},
+      {u"Warnings",
+       203,
+       DISPATCH_PROPERTYGET,
+       1,
+       {VT_I4},
        [](void* s, VARIANT* a, VARIANT* r) {
          IEdiWarning* v = nullptr;
          HRESULT hr = Doc(s)->get_Warnings(a[0].lVal, &v);
          return GetDispThunk(hr, v, r);
        }},
-      {u"ErrorCodeList", 204, DISPATCH_PROPERTYGET, 0, {},
+      {u"ErrorCodeList",
+       204,
+       DISPATCH_PROPERTYGET,
+       0,
+       {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
          HRESULT hr = Doc(s)->get_ErrorCodeList(&v);
          return GetBstrThunk(hr, v, r);
        }},
-      {u"WarningCodeList", 205, DISPATCH_PROPERTYGET, 0, {},
+      {u"WarningCodeList",
+       205,
+       DISPATCH_PROPERTYGET,
+       0,
+       {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
          HRESULT hr = Doc(s)->get_WarningCodeList(&v);
          return GetBstrThunk(hr, v, r);
        }},
-      {u"ReferentialVersion", 206, DISPATCH_PROPERTYGET, 0, {},
+      {u"ReferentialVersion",
+       206,
+       DISPATCH_PROPERTYGET,
+       0,
+       {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
          HRESULT hr = Doc(s)->get_ReferentialVersion(&v);
          return GetBstrThunk(hr, v, r);
        }},
-      {u"ReferentialFilename", 207, DISPATCH_PROPERTYGET, 0, {},
+      {u"ReferentialFilename",
+       207,
+       DISPATCH_PROPERTYGET,
+       0,
+       {},
        [](void* s, VARIANT*, VARIANT* r) {
          BSTR v = nullptr;
          HRESULT hr = Doc(s)->get_ReferentialFilename(&v);

@@ -117,8 +117,7 @@ void TEdiErrorList::Add(int sgmtNo, const std::string& sgmtKey, const TFormatArg
 }
 
 const TEdiErrorItem& TEdiErrorList::GetItems(int index) const {
-  if (index < 0 || index >= Count())
-    throw std::out_of_range(common::Fmt("List index out of bounds (%d)", index));
+  if (index < 0 || index >= Count()) throw std::out_of_range(common::Fmt("List index out of bounds (%d)", index));
   return *FItems[static_cast<std::size_t>(index)];
 }
 

@@ -361,12 +361,12 @@ void TTelebib::LoadTables(bool /*sql*/) {
   });
 
   // 5-6: data elements and their qualifiers.
-  ForEachRow(db, "Select DE, Version, Qualifiant, DatDel from A_DE_QUALIFIANT order by DE, Version, Qualifiant",
-             [&](const TDbRecordset& r) {
-               TDeQualifiantItem q{r.AsString("DE"), r.AsInteger("Version"), r.AsString("Qualifiant"),
-                                   r.AsDate("DatDel")};
-               FDeQualifiant.push_back(std::move(q));
-             });
+  ForEachRow(
+      db, "Select DE, Version, Qualifiant, DatDel from A_DE_QUALIFIANT order by DE, Version, Qualifiant",
+      [&](const TDbRecordset& r) {
+        TDeQualifiantItem q{r.AsString("DE"), r.AsInteger("Version"), r.AsString("Qualifiant"), r.AsDate("DatDel")};
+        FDeQualifiant.push_back(std::move(q));
+      });
   BuildIndex(FDeQualifiantIdx, FDeQualifiant, DeQualifiantKey);
   std::unordered_map<std::string, std::vector<std::size_t>> qualByDe;
   for (std::size_t i = 0; i < FDeQualifiant.size(); ++i) qualByDe[Upper(FDeQualifiant[i].FKey)].push_back(i);
@@ -438,7 +438,9 @@ void TTelebib::LoadTables(bool /*sql*/) {
 
   // 15-22: guarantees, formulas, products, policy types, risk objects. Domain lists by exact code.
   auto loadDomains = [&](const char* sql, const char* codeColumn, std::vector<TDomainItem>& rows) {
-    ForEachRow(db, sql, [&](const TDbRecordset& r) { rows.push_back({r.AsString("C_Domain"), r.AsString(codeColumn)}); });
+    ForEachRow(db, sql, [&](const TDbRecordset& r) {
+      rows.push_back({r.AsString("C_Domain"), r.AsString(codeColumn)});
+    });
   };
   auto domainsOf = [](const std::vector<TDomainItem>& rows) {
     std::unordered_map<std::string, std::vector<std::string>> m;
@@ -460,18 +462,19 @@ void TTelebib::LoadTables(bool /*sql*/) {
              "C_Company, C_Formula",
              [&](const TDbRecordset& r) {
                TFormulaItem f{r.AsString("C_Guarantee"), r.AsString("C_Company"), r.AsString("C_Formula"),
-                              r.AsDate("D_Start"),     r.AsDate("D_End"),       r.AsDate("DatDel")};
+                              r.AsDate("D_Start"),       r.AsDate("D_End"),       r.AsDate("DatDel")};
                FFormula.push_back(std::move(f));
              });
   BuildIndex(FFormulaIdx, FFormula, FormulaKey);
-  ForEachRow(db,
-             "Select C_Company, C_Product, C_Domain, D_Start, D_End, DatDel from PRODUCT order by C_Company, C_Product, "
-             "C_Domain",
-             [&](const TDbRecordset& r) {
-               TProductItem p{r.AsString("C_Company"), r.AsString("C_Product"), r.AsString("C_Domain"),
-                              r.AsDate("D_Start"),     r.AsDate("D_End"),       r.AsDate("DatDel")};
-               FProduct.push_back(std::move(p));
-             });
+  ForEachRow(
+      db,
+      "Select C_Company, C_Product, C_Domain, D_Start, D_End, DatDel from PRODUCT order by C_Company, C_Product, "
+      "C_Domain",
+      [&](const TDbRecordset& r) {
+        TProductItem p{r.AsString("C_Company"), r.AsString("C_Product"), r.AsString("C_Domain"),
+                       r.AsDate("D_Start"),     r.AsDate("D_End"),       r.AsDate("DatDel")};
+        FProduct.push_back(std::move(p));
+      });
   BuildIndex(FProductIdx, FProduct, ProductKey);
   loadDomains("Select C_Domain, C_Type from TypePolicy_Domain order by C_Domain, C_Type", "C_Type", FTypePoliceDomain);
   {
@@ -505,9 +508,9 @@ std::string TTelebib::ReadVersion() {
   if (!FAccessDb) return "";
   std::unique_ptr<TDbRecordset> rs;
   if (FUseSql)
-    rs = FAccessDb->Query(FAccessDb->IsSqlServer()
-                              ? "Select top 1 Version From version_referentiel order by id desc"
-                              : "Select Version From version_referentiel order by id desc limit 1");
+    rs =
+        FAccessDb->Query(FAccessDb->IsSqlServer() ? "Select top 1 Version From version_referentiel order by id desc"
+                                                  : "Select Version From version_referentiel order by id desc limit 1");
   else
     rs = FAccessDb->OpenTable("version_referentiel");
   if (rs->Eof()) return "";

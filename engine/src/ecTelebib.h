@@ -133,7 +133,7 @@ struct TPostalItem {
   TDate FDateDel = 0;
 };
 struct TDomainItem {  // Guarantee_Domain, TypePolicy_Domain, Rod_Domain rows
-  std::string FKey;  // C_Domain
+  std::string FKey;   // C_Domain
   std::string FCode;  // C_Guarantee, C_Type, C_Rod
 };
 // Guarantee, TypePolicy and Rod rows: a code, its deletion date and its domains.
@@ -208,7 +208,8 @@ class TTelebib {
   const TDeQualifiantItem* GetDeQualifiant(const std::string& de, const std::string& value) const;
   const TPostalItem* GetPostal(const std::string& zipCode, const std::string& country) const;
   const TGuaranteeItem* GetGuarantee(const std::string& guarantee) const;
-  const TFormulaItem* GetFormula(const std::string& oca, const std::string& guarantee, const std::string& formula) const;
+  const TFormulaItem* GetFormula(const std::string& oca, const std::string& guarantee,
+                                 const std::string& formula) const;
   const TProductItem* GetProduct(const std::string& oca, const std::string& product) const;
   const TTypePoliceItem* GetTypePolice(const std::string& typePolice) const;
   const TRiskObjectItem* GetRiskObject(const std::string& riskObject) const;

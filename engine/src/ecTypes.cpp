@@ -28,9 +28,9 @@ using kalvix::IEdiSegment;
                                        : Fmt("IEdiSegment.%s failed (%s)", member, why));
 }
 
-#define EDI_CALL(member, call)                              \
-  do {                                                      \
-    edicom::HRESULT hr_ = (call);                           \
+#define EDI_CALL(member, call)                               \
+  do {                                                       \
+    edicom::HRESULT hr_ = (call);                            \
     if (edicom::FAILED(hr_)) SegmentCallFailed(member, hr_); \
   } while (0)
 
@@ -89,9 +89,9 @@ static edicom::BSTR CodeString(const std::string& code) {
   if (code.size() == 4 && code[0] >= 'A' && code[0] <= 'Z' && code[1] >= '0' && code[1] <= '9' && code[2] >= '0' &&
       code[2] <= '9' && code[3] >= '0' && code[3] <= '9') {
     static std::atomic<edicom::BSTR> table[26 * 1000];
-    std::atomic<edicom::BSTR>& slot = table[static_cast<std::size_t>(code[0] - 'A') * 1000 +
-                                            static_cast<std::size_t>((code[1] - '0') * 100 + (code[2] - '0') * 10 +
-                                                                     (code[3] - '0'))];
+    std::atomic<edicom::BSTR>& slot =
+        table[static_cast<std::size_t>(code[0] - 'A') * 1000 +
+              static_cast<std::size_t>((code[1] - '0') * 100 + (code[2] - '0') * 10 + (code[3] - '0'))];
     edicom::BSTR b = slot.load(std::memory_order_acquire);
     if (!b) {
       edicom::BSTR made = BStr(code).Detach();
@@ -138,8 +138,7 @@ TSgmt::TSgmt(ComPtr<IEdiSegment> s) : FSeg(std::move(s)) {
   if (FSeg && ValueShortcutWanted()) FSeg->QueryInterface(kalvix::IID_IEdiSegmentValues, FValues.PutVoid());
 }
 
-std::string TSgmt::Value(const char* member, const std::string& cde, int cdePos, const std::string& de,
-                         int pos) const {
+std::string TSgmt::Value(const char* member, const std::string& cde, int cdePos, const std::string& de, int pos) const {
   const char* p = nullptr;
   std::int32_t n = 0;
   EDI_CALL(member, FValues->FindValue(cde.data(), static_cast<std::int32_t>(cde.size()), cdePos, de.data(),
@@ -251,8 +250,9 @@ static std::string FirstBadCharacter(const std::string& s) {
   return {};
 }
 
-const char* const DateMasks[13] = {"",       "DDMMYYYY", "DDMMYYYYHHNNSS", "DDMM", "YYYY",     "MMYYYY", "MMYY",
-                                   "HHNN",   "DDMMYYYYHHNN", "MM",         "YYYYMMDD", "YYMM", "DDMMYY"};
+const char* const DateMasks[13] = {"",         "DDMMYYYY", "DDMMYYYYHHNNSS", "DDMM",         "YYYY",
+                                   "MMYYYY",   "MMYY",     "HHNN",           "DDMMYYYYHHNN", "MM",
+                                   "YYYYMMDD", "YYMM",     "DDMMYY"};
 
 static bool ReadPart(const std::string& part, int& out) {
   if (part.empty()) return false;
@@ -357,8 +357,8 @@ bool TSegment::CheckSpecificValue(TSgmt& sgmt, const TSegmentLayoutItem&, int cd
   RaiseError(ErrorCode("E0010", o, l, v));
 }
 
-void TSegment::CheckMandatory(const std::string& cde, int cdePos, bool mandatory, const std::string& value,
-                              int dePos, const std::string& de) {
+void TSegment::CheckMandatory(const std::string& cde, int cdePos, bool mandatory, const std::string& value, int dePos,
+                              const std::string& de) {
   if (mandatory && value.empty()) RaiseError(ErrorCode("E0013", DePosition(cde, cdePos, de, dePos)));
 }
 

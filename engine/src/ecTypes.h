@@ -88,8 +88,8 @@ class TSegment {
   virtual void CheckCDe(TSgmt& sgmt, const TSegmentLayoutItem& row);
   virtual void CheckEmpty(TSgmt& sgmt);
   virtual bool CheckSpecificValue(TSgmt& sgmt, const TSegmentLayoutItem& row, int cdePos, const TCdeItem& cde);
-  virtual void CheckMandatory(const std::string& cde, int cdePos, bool mandatory, const std::string& value,
-                              int dePos, const std::string& de);
+  virtual void CheckMandatory(const std::string& cde, int cdePos, bool mandatory, const std::string& value, int dePos,
+                              const std::string& de);
   virtual void CheckFormat(const std::string& cde, int cdePos, const std::string& value, int dePos,
                            const std::string& de);
   // Raises the first finding (ETelebibError / ETelebibWarning); other failures pass through.

@@ -5,10 +5,9 @@
 
 #include "DateUtils.h"
 #include "Format.h"
+#include "ecDataBase.h"
 #include "ecTrace.h"
 #include "ecTypes.h"
-
-#include "ecDataBase.h"
 
 namespace ruvala {
 
@@ -207,8 +206,8 @@ void TValidator::ValidateSegments() {
   auto check = [](edicom::HRESULT r, const char* member) {
     if (edicom::FAILED(r)) {
       std::string why = edicom::TakeErrorDescription();
-      throw std::runtime_error(Fmt("IEdiMessage.%s failed (%s)", member,
-                                   why.empty() ? Fmt("0x%x", static_cast<unsigned>(r)) : why));
+      throw std::runtime_error(
+          Fmt("IEdiMessage.%s failed (%s)", member, why.empty() ? Fmt("0x%x", static_cast<unsigned>(r)) : why));
     }
   };
   check(FEdi->Reset(), "Reset");

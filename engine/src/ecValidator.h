@@ -19,24 +19,25 @@
 
 namespace ruvala {
 
-using common::TEdiDirection;
-using common::edUnknown;
+using common::edBrokerToBroker;
+using common::edBrokerToCy;
+using common::edBrokerToUnknown;
 using common::edCyToBroker;
 using common::edCyToCy;
 using common::edCyToUnknown;
-using common::edBrokerToCy;
-using common::edBrokerToBroker;
-using common::edBrokerToUnknown;
+using common::edUnknown;
+using common::TEdiDirection;
 
 constexpr int kMaxLevel = 10;
 using TTabOleVariant = std::array<edicom::ComPtr<kalvix::IEdiSegment>, kMaxLevel + 1>;
-
 
 // The segment number lives in the low 16 bits of a segment's Data, the unit number in the high.
 std::int32_t DataWithSegmentNo(std::int32_t data, std::int32_t segmentNo);
 std::int32_t DataWithUnitNo(std::int32_t data, std::int32_t unitNo);
 inline std::int32_t DataSegmentNo(std::int32_t data) { return data & 0xFFFF; }
-inline std::int32_t DataUnitNo(std::int32_t data) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(data) >> 16); }
+inline std::int32_t DataUnitNo(std::int32_t data) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(data) >> 16);
+}
 void SetDataSegmentNo(kalvix::IEdiSegment* s, std::int32_t segmentNo);
 void SetDataUnitNo(kalvix::IEdiSegment* s, std::int32_t unitNo);
 std::int32_t GetDataSegmentNo(kalvix::IEdiSegment* s);

@@ -244,42 +244,92 @@ HRESULT RetText(VARIANT* r, F&& f) {
 }
 
 const DispMember kMessageTable[] = {
-    {u"InputStream", 1, DISPATCH_PROPERTYPUT, 1, {VT_BSTR},
+    {u"InputStream",
+     1,
+     DISPATCH_PROPERTYPUT,
+     1,
+     {VT_BSTR},
      [](void* s, VARIANT* a, VARIANT*) { return M(s)->put_InputStream(a[0].bstrVal); }},
-    {u"ErrorCount", 2, DISPATCH_PROPERTYGET, 0, {},
+    {u"ErrorCount",
+     2,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) {
        std::int32_t n = 0;
        HRESULT hr = M(s)->get_ErrorCount(&n);
        return FAILED(hr) ? hr : RetI4(r, n);
      }},
-    {u"Error", 3, DISPATCH_PROPERTYGET, 1, {VT_I4},
-     [](void* s, VARIANT* a, VARIANT* r) { return RetText(r, [&](BSTR* o) { return M(s)->get_Error(a[0].lVal, o); }); }},
+    {u"Error",
+     3,
+     DISPATCH_PROPERTYGET,
+     1,
+     {VT_I4},
+     [](void* s, VARIANT* a, VARIANT* r) {
+       return RetText(r, [&](BSTR* o) { return M(s)->get_Error(a[0].lVal, o); });
+     }},
     {u"GetFirstSgmt", 4, DISPATCH_METHOD, 0, {}, [](void* s, VARIANT*, VARIANT* r) { return M(s)->GetFirstSgmt(r); }},
     {u"Reset", 5, DISPATCH_METHOD, 0, {}, [](void* s, VARIANT*, VARIANT*) { return M(s)->Reset(); }},
-    {u"QuestionMode", 6, DISPATCH_PROPERTYGET, 0, {},
+    {u"QuestionMode",
+     6,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) {
        std::int32_t v = 0;
        HRESULT hr = M(s)->get_QuestionMode(&v);
        return FAILED(hr) ? hr : RetI4(r, v);
      }},
-    {u"QuestionMode", 6, DISPATCH_PROPERTYPUT, 1, {VT_I4},
+    {u"QuestionMode",
+     6,
+     DISPATCH_PROPERTYPUT,
+     1,
+     {VT_I4},
      [](void* s, VARIANT* a, VARIANT*) { return M(s)->put_QuestionMode(a[0].lVal); }},
-    {u"NewSegment", 7, DISPATCH_METHOD, 1, {VT_BSTR},
+    {u"NewSegment",
+     7,
+     DISPATCH_METHOD,
+     1,
+     {VT_BSTR},
      [](void* s, VARIANT* a, VARIANT*) { return M(s)->NewSegment(a[0].bstrVal); }},
-    {u"Insert", 8, DISPATCH_METHOD, 3, {VT_BSTR, VT_BSTR, VT_I4},
+    {u"Insert",
+     8,
+     DISPATCH_METHOD,
+     3,
+     {VT_BSTR, VT_BSTR, VT_I4},
      [](void* s, VARIANT* a, VARIANT*) { return M(s)->Insert(a[0].bstrVal, a[1].bstrVal, a[2].lVal); }},
-    {u"InsertInComponent", 9, DISPATCH_METHOD, 5, {VT_BSTR, VT_BSTR, VT_I4, VT_BSTR, VT_I4},
+    {u"InsertInComponent",
+     9,
+     DISPATCH_METHOD,
+     5,
+     {VT_BSTR, VT_BSTR, VT_I4, VT_BSTR, VT_I4},
      [](void* s, VARIANT* a, VARIANT*) {
        return M(s)->InsertInComponent(a[0].bstrVal, a[1].bstrVal, a[2].lVal, a[3].bstrVal, a[4].lVal);
      }},
-    {u"OutputStream", 10, DISPATCH_PROPERTYGET, 0, {},
+    {u"OutputStream",
+     10,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) { return RetText(r, [&](BSTR* o) { return M(s)->get_OutputStream(o); }); }},
-    {u"FindFirstSgmt", 11, DISPATCH_METHOD, 2, {VT_BSTR, VT_BSTR},
+    {u"FindFirstSgmt",
+     11,
+     DISPATCH_METHOD,
+     2,
+     {VT_BSTR, VT_BSTR},
      [](void* s, VARIANT* a, VARIANT* r) { return M(s)->FindFirstSgmt(a[0].bstrVal, a[1].bstrVal, r); }},
     {u"NewMessage", 12, DISPATCH_METHOD, 0, {}, [](void* s, VARIANT*, VARIANT*) { return M(s)->NewMessage(); }},
-    {u"Generate", 13, DISPATCH_METHOD, 0, {},
+    {u"Generate",
+     13,
+     DISPATCH_METHOD,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) { return RetText(r, [&](BSTR* o) { return M(s)->Generate(o); }); }},
-    {u"PatchSegment", 14, DISPATCH_METHOD, 3, {VT_BSTR, VT_I4, VT_I4},
+    {u"PatchSegment",
+     14,
+     DISPATCH_METHOD,
+     3,
+     {VT_BSTR, VT_I4, VT_I4},
      [](void* s, VARIANT* a, VARIANT* r) {
        std::int32_t prev = 0;
        HRESULT hr = M(s)->PatchSegment(a[0].bstrVal, a[1].lVal, a[2].lVal, &prev);
@@ -375,10 +425,10 @@ HRESULT EdiSegment::FindValue(const char* cde, std::int32_t cdeLength, std::int3
   ViewOut({}, value, length);
   SegmentNode* n = Node();
   if (!n || n->positional) return E_FAIL;
-  return ViewOut(FAnchor->tree->GetValue(n, std::string_view(cde, static_cast<std::size_t>(cdeLength)),
-                                         cdeLength > 0 ? cdepos : 0,
-                                         std::string_view(de, static_cast<std::size_t>(deLength)), depos),
-                 value, length);
+  return ViewOut(
+      FAnchor->tree->GetValue(n, std::string_view(cde, static_cast<std::size_t>(cdeLength)), cdeLength > 0 ? cdepos : 0,
+                              std::string_view(de, static_cast<std::size_t>(deLength)), depos),
+      value, length);
 }
 
 HRESULT EdiSegment::TagValue(const char** value, std::int32_t* length) {
@@ -541,9 +591,8 @@ HRESULT EdiSegment::AddSegment(BSTR tag, VARIANT* segment) {
 
 HRESULT EdiSegment::get_Parent(VARIANT* segment) {
   if (!segment) return E_POINTER;
-  return WithNode([&](SegmentTree&, SegmentNode* n) {
-    return MakeVariant(FAnchor, SegmentTree::PrecedingOtherLevel(n), segment);
-  });
+  return WithNode(
+      [&](SegmentTree&, SegmentNode* n) { return MakeVariant(FAnchor, SegmentTree::PrecedingOtherLevel(n), segment); });
 }
 
 HRESULT EdiSegment::Delete() {
@@ -565,55 +614,130 @@ HRESULT RetInt(VARIANT* r, G&& g) {
 }
 
 const DispMember kSegmentTable[] = {
-    {u"Tag", 1, DISPATCH_PROPERTYGET, 0, {},
+    {u"Tag",
+     1,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) { return RetText(r, [&](BSTR* o) { return S(s)->get_Tag(o); }); }},
-    {u"Find", 2, DISPATCH_METHOD, 2, {VT_BSTR, VT_I4},
+    {u"Find",
+     2,
+     DISPATCH_METHOD,
+     2,
+     {VT_BSTR, VT_I4},
      [](void* s, VARIANT* a, VARIANT* r) {
        return RetText(r, [&](BSTR* o) { return S(s)->Find(a[0].bstrVal, a[1].lVal, o); });
      }},
-    {u"FindInComponent", 3, DISPATCH_METHOD, 4, {VT_BSTR, VT_I4, VT_BSTR, VT_I4},
+    {u"FindInComponent",
+     3,
+     DISPATCH_METHOD,
+     4,
+     {VT_BSTR, VT_I4, VT_BSTR, VT_I4},
      [](void* s, VARIANT* a, VARIANT* r) {
-       return RetText(r, [&](BSTR* o) {
-         return S(s)->FindInComponent(a[0].bstrVal, a[1].lVal, a[2].bstrVal, a[3].lVal, o);
-       });
+       return RetText(
+           r, [&](BSTR* o) { return S(s)->FindInComponent(a[0].bstrVal, a[1].lVal, a[2].bstrVal, a[3].lVal, o); });
      }},
     {u"GetNextSgmt", 4, DISPATCH_METHOD, 0, {}, [](void* s, VARIANT*, VARIANT* r) { return S(s)->GetNextSgmt(r); }},
-    {u"Level", 5, DISPATCH_PROPERTYGET, 0, {},
+    {u"Level",
+     5,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) { return RetInt(r, [&](std::int32_t* v) { return S(s)->get_Level(v); }); }},
-    {u"Empty", 6, DISPATCH_PROPERTYGET, 0, {},
+    {u"Empty",
+     6,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) { return RetInt(r, [&](std::int32_t* v) { return S(s)->get_Empty(v); }); }},
-    {u"Empty", 6, DISPATCH_PROPERTYPUT, 1, {VT_I4},
+    {u"Empty",
+     6,
+     DISPATCH_PROPERTYPUT,
+     1,
+     {VT_I4},
      [](void* s, VARIANT* a, VARIANT*) { return S(s)->put_Empty(a[0].lVal); }},
-    {u"Rubrique", 7, DISPATCH_PROPERTYGET, 0, {},
+    {u"Rubrique",
+     7,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) { return RetInt(r, [&](std::int32_t* v) { return S(s)->get_Rubrique(v); }); }},
-    {u"IsPositionalData", 8, DISPATCH_PROPERTYGET, 0, {},
+    {u"IsPositionalData",
+     8,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) {
        return RetInt(r, [&](std::int32_t* v) { return S(s)->get_IsPositionalData(v); });
      }},
-    {u"PositionalData", 9, DISPATCH_PROPERTYGET, 0, {},
+    {u"PositionalData",
+     9,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) { return RetText(r, [&](BSTR* o) { return S(s)->get_PositionalData(o); }); }},
     {u"GetPrevSgmt", 10, DISPATCH_METHOD, 0, {}, [](void* s, VARIANT*, VARIANT* r) { return S(s)->GetPrevSgmt(r); }},
-    {u"GetFirstChild", 11, DISPATCH_METHOD, 0, {},
+    {u"GetFirstChild",
+     11,
+     DISPATCH_METHOD,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) { return S(s)->GetFirstChild(r); }},
-    {u"GetNextSibling", 12, DISPATCH_METHOD, 0, {},
+    {u"GetNextSibling",
+     12,
+     DISPATCH_METHOD,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) { return S(s)->GetNextSibling(r); }},
-    {u"Qualifier", 13, DISPATCH_PROPERTYGET, 0, {},
+    {u"Qualifier",
+     13,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) { return RetText(r, [&](BSTR* o) { return S(s)->get_Qualifier(o); }); }},
-    {u"Qualifier", 13, DISPATCH_PROPERTYPUT, 1, {VT_BSTR},
+    {u"Qualifier",
+     13,
+     DISPATCH_PROPERTYPUT,
+     1,
+     {VT_BSTR},
      [](void* s, VARIANT* a, VARIANT*) { return S(s)->put_Qualifier(a[0].bstrVal); }},
-    {u"Data", 14, DISPATCH_PROPERTYGET, 0, {},
+    {u"Data",
+     14,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) { return RetInt(r, [&](std::int32_t* v) { return S(s)->get_Data(v); }); }},
-    {u"Data", 14, DISPATCH_PROPERTYPUT, 1, {VT_I4},
+    {u"Data",
+     14,
+     DISPATCH_PROPERTYPUT,
+     1,
+     {VT_I4},
      [](void* s, VARIANT* a, VARIANT*) { return S(s)->put_Data(a[0].lVal); }},
-    {u"Insert", 15, DISPATCH_METHOD, 3, {VT_BSTR, VT_BSTR, VT_I4},
+    {u"Insert",
+     15,
+     DISPATCH_METHOD,
+     3,
+     {VT_BSTR, VT_BSTR, VT_I4},
      [](void* s, VARIANT* a, VARIANT*) { return S(s)->Insert(a[0].bstrVal, a[1].bstrVal, a[2].lVal); }},
-    {u"InsertInComponent", 16, DISPATCH_METHOD, 5, {VT_BSTR, VT_BSTR, VT_I4, VT_BSTR, VT_I4},
+    {u"InsertInComponent",
+     16,
+     DISPATCH_METHOD,
+     5,
+     {VT_BSTR, VT_BSTR, VT_I4, VT_BSTR, VT_I4},
      [](void* s, VARIANT* a, VARIANT*) {
        return S(s)->InsertInComponent(a[0].bstrVal, a[1].bstrVal, a[2].lVal, a[3].bstrVal, a[4].lVal);
      }},
-    {u"AddChild", 17, DISPATCH_METHOD, 1, {VT_BSTR},
+    {u"AddChild",
+     17,
+     DISPATCH_METHOD,
+     1,
+     {VT_BSTR},
      [](void* s, VARIANT* a, VARIANT* r) { return S(s)->AddChild(a[0].bstrVal, r); }},
-    {u"AddSegment", 18, DISPATCH_METHOD, 1, {VT_BSTR},
+    {u"AddSegment",
+     18,
+     DISPATCH_METHOD,
+     1,
+     {VT_BSTR},
      [](void* s, VARIANT* a, VARIANT* r) { return S(s)->AddSegment(a[0].bstrVal, r); }},
     {u"Parent", 19, DISPATCH_PROPERTYGET, 0, {}, [](void* s, VARIANT*, VARIANT* r) { return S(s)->get_Parent(r); }},
     {u"Delete", 20, DISPATCH_METHOD, 0, {}, [](void* s, VARIANT*, VARIANT*) { return S(s)->Delete(); }},

@@ -71,8 +71,8 @@ class EdiSegment final : public edicom::DispatchObject<EdiSegment, IEdiSegment>,
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
   ULONG AddRef() override { return DispatchObject::AddRef(); }
   ULONG Release() override { return DispatchObject::Release(); }
-  HRESULT FindValue(const char* cde, std::int32_t cdeLength, std::int32_t cdepos, const char* de,
-                    std::int32_t deLength, std::int32_t depos, const char** value, std::int32_t* length) override;
+  HRESULT FindValue(const char* cde, std::int32_t cdeLength, std::int32_t cdepos, const char* de, std::int32_t deLength,
+                    std::int32_t depos, const char** value, std::int32_t* length) override;
   HRESULT TagValue(const char** value, std::int32_t* length) override;
   HRESULT QualifierValue(const char** value, std::int32_t* length) override;
 

@@ -197,8 +197,7 @@ bool Parser::Elements(const SegmentLayout& l, int startKey, bool secondRequired,
 }
 
 // tag (already checked or matched here), TAG_SEP, elements, SGMT_END; the new node on success.
-SegmentNode* Parser::Segment(int layoutIdx, const KindSet& follow, int startKey, bool secondRequired,
-                             ValueRef first) {
+SegmentNode* Parser::Segment(int layoutIdx, const KindSet& follow, int startKey, bool secondRequired, ValueRef first) {
   const SegmentLayout& l = FLayouts.At(layoutIdx);
   if (l.kind != tkInvalid) {
     if (!Match(l.kind, follow)) return nullptr;
@@ -278,8 +277,8 @@ void Parser::MessageRule() {
     Recover(FFollowMessage);
     return;
   }
-  if (SegmentNode* n =
-          Segment(FLayouts.XehIndex(), FLayouts.FollowMsgHeader(), 1, false, FTree.Store(Layouts::ClassCodeOfHeader(k)))) {
+  if (SegmentNode* n = Segment(FLayouts.XehIndex(), FLayouts.FollowMsgHeader(), 1, false,
+                               FTree.Store(Layouts::ClassCodeOfHeader(k)))) {
     ++FLevel;
     FTree.Add(Open(FLevel - 1), n);
     SetOpen(FLevel, n);
@@ -348,8 +347,8 @@ struct TagTable {
     const Layouts& l = Layouts::Get();
     for (int i = 0; i < l.Count(); ++i) {
       const std::string& t = l.At(i).tag;
-      if (l.At(i).kind != tkInvalid) kind[((t[0] - 'A') * 26 + (t[1] - 'A')) * 26 + (t[2] - 'A')] =
-          static_cast<std::int8_t>(l.At(i).kind);
+      if (l.At(i).kind != tkInvalid)
+        kind[((t[0] - 'A') * 26 + (t[1] - 'A')) * 26 + (t[2] - 'A')] = static_cast<std::int8_t>(l.At(i).kind);
     }
   }
 };
@@ -360,8 +359,7 @@ struct TagTable {
 // again from the start with its lexer, messages and recovery.
 class CleanParser {
  public:
-  explicit CleanParser(SegmentTree& tree)
-      : FTree(tree), FLayouts(Layouts::Get()), FPos(tree.Source().c_str()) {}
+  explicit CleanParser(SegmentTree& tree) : FTree(tree), FLayouts(Layouts::Get()), FPos(tree.Source().c_str()) {}
 
   bool Interchange();
 

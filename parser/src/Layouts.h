@@ -17,11 +17,11 @@ constexpr int kMaxKeys = 20;
 
 struct SegmentLayout {
   // What the parser reads for every segment comes first, on one cache line.
-  char cls = 'S';  // 'R' rubrique, 'S' simple, 'T' technical
+  char cls = 'S';                  // 'R' rubrique, 'S' simple, 'T' technical
   bool secondSepRequired = false;  // MMD: the "+" before the second element must be there
   int index = 0;
   int count = 0;
-  int kind = tkInvalid;  // token of the tag (tkInvalid for XGH and XEH, whose tokens carry a value)
+  int kind = tkInvalid;            // token of the tag (tkInvalid for XGH and XEH, whose tokens carry a value)
   std::uint32_t elementEnd = 0;    // bit i: key i is the last component of its data element
   std::uint32_t initialFlags = 0;  // bit i: key i carries information
   std::string tag;
@@ -47,7 +47,7 @@ struct ContentModel {
   std::vector<int> entries;
   std::vector<std::int8_t> kinds;  // token kind of each entry's tag
   std::uint32_t rubriques = 0;     // bit i: entry i is a rubrique (a block)
-  int lastBlock = -1;  // position of the last rubrique entry, or -1
+  int lastBlock = -1;              // position of the last rubrique entry, or -1
 };
 
 class Layouts {

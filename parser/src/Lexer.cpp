@@ -11,16 +11,91 @@
 namespace kalvix {
 
 const char* TokenName(int kind) {
-  static const char* const kNames[tkKindCount] = {
-      "Invalid", "@", "[\\n\\r]{[\\ ]*}", "TAG_SEP", "TAG_POS_SGMT", "TAG_XET", "TAG_XGT", "TAG_XEH_ASSMNT",
-      "TAG_XEH_CLAFIL", "TAG_XEH_CLASET", "TAG_XEH_CNTRCT", "TAG_XEH_CURRAC", "TAG_XEH_FRPREV", "TAG_XEH_PRENOT",
-      "TAG_XEH_PTYDES", "TAG_XEH_RCAPTN", "TAG_XEH_RQUEST", "TAG_XEH_TECOBJ", "TAG_XEH_VEHDES", "STRING_FE",
-      "TAG_FE", "SGMT_END", "DATA_SEP", "COMP_SEP", "ACT", "ADR", "ATT", "BIN", "CLS", "COM", "DAM", "DED", "DOC",
-      "DOD", "DPT", "DTM", "EVT", "FND", "FTX", "GEC", "GIS", "ICD", "IDD", "IFD", "IND", "IPD", "IRD", "ISD", "LIN",
-      "MMD", "MOA", "NME", "PAR", "PAT", "PCD", "PER", "PFN", "PTY", "QRS", "QTY", "RDT", "RFF", "RLE", "ROD", "RPT",
-      "SRO", "VAL", "XRH", "NUMBER", "XRT", "XGH\\+{0}1", "TAG_XEH_POS_NUM", "TAG_XEH_POS_ASS", "DATA", "ESC_PLUS",
-      "ESC_COLON", "ESC_QUOTE", "ESC_QMARK", "segment tag", "technical segment tag", "separator (+)", "number",
-      "string", "separator (+:')", "[\\n\\r]{[\\ ]*}"};
+  static const char* const kNames[tkKindCount] = {"Invalid",
+                                                  "@",
+                                                  "[\\n\\r]{[\\ ]*}",
+                                                  "TAG_SEP",
+                                                  "TAG_POS_SGMT",
+                                                  "TAG_XET",
+                                                  "TAG_XGT",
+                                                  "TAG_XEH_ASSMNT",
+                                                  "TAG_XEH_CLAFIL",
+                                                  "TAG_XEH_CLASET",
+                                                  "TAG_XEH_CNTRCT",
+                                                  "TAG_XEH_CURRAC",
+                                                  "TAG_XEH_FRPREV",
+                                                  "TAG_XEH_PRENOT",
+                                                  "TAG_XEH_PTYDES",
+                                                  "TAG_XEH_RCAPTN",
+                                                  "TAG_XEH_RQUEST",
+                                                  "TAG_XEH_TECOBJ",
+                                                  "TAG_XEH_VEHDES",
+                                                  "STRING_FE",
+                                                  "TAG_FE",
+                                                  "SGMT_END",
+                                                  "DATA_SEP",
+                                                  "COMP_SEP",
+                                                  "ACT",
+                                                  "ADR",
+                                                  "ATT",
+                                                  "BIN",
+                                                  "CLS",
+                                                  "COM",
+                                                  "DAM",
+                                                  "DED",
+                                                  "DOC",
+                                                  "DOD",
+                                                  "DPT",
+                                                  "DTM",
+                                                  "EVT",
+                                                  "FND",
+                                                  "FTX",
+                                                  "GEC",
+                                                  "GIS",
+                                                  "ICD",
+                                                  "IDD",
+                                                  "IFD",
+                                                  "IND",
+                                                  "IPD",
+                                                  "IRD",
+                                                  "ISD",
+                                                  "LIN",
+                                                  "MMD",
+                                                  "MOA",
+                                                  "NME",
+                                                  "PAR",
+                                                  "PAT",
+                                                  "PCD",
+                                                  "PER",
+                                                  "PFN",
+                                                  "PTY",
+                                                  "QRS",
+                                                  "QTY",
+                                                  "RDT",
+                                                  "RFF",
+                                                  "RLE",
+                                                  "ROD",
+                                                  "RPT",
+                                                  "SRO",
+                                                  "VAL",
+                                                  "XRH",
+                                                  "NUMBER",
+                                                  "XRT",
+                                                  "XGH\\+{0}1",
+                                                  "TAG_XEH_POS_NUM",
+                                                  "TAG_XEH_POS_ASS",
+                                                  "DATA",
+                                                  "ESC_PLUS",
+                                                  "ESC_COLON",
+                                                  "ESC_QUOTE",
+                                                  "ESC_QMARK",
+                                                  "segment tag",
+                                                  "technical segment tag",
+                                                  "separator (+)",
+                                                  "number",
+                                                  "string",
+                                                  "separator (+:')",
+                                                  "[\\n\\r]{[\\ ]*}"};
   return kind >= 0 && kind < tkKindCount ? kNames[kind] : "Invalid";
 }
 
@@ -70,9 +145,8 @@ const WordAutomaton& TagWords() {
     static const struct {
       const char* code;
       int kind;
-    } kCodes[] = {{"1", tkXehCntrct}, {"2", tkXehClafil}, {"3", tkXehPrenot}, {"4", tkXehRquest},
-                  {"5", tkXehAssmnt}, {"6", tkXehRcaptn}, {"7", tkXehCurrac}, {"8", tkXehClaset},
-                  {"9", tkXehFrprev}};
+    } kCodes[] = {{"1", tkXehCntrct}, {"2", tkXehClafil}, {"3", tkXehPrenot}, {"4", tkXehRquest}, {"5", tkXehAssmnt},
+                  {"6", tkXehRcaptn}, {"7", tkXehCurrac}, {"8", tkXehClaset}, {"9", tkXehFrprev}};
     for (const auto& c : kCodes) {
       w.Add(std::string("XEH+") + c.code, c.kind);
       w.Add(std::string("XEH+0") + c.code, c.kind);
@@ -121,8 +195,8 @@ struct ThreeLetterTags {
     const Layouts& l = Layouts::Get();
     for (int i = 0; i < l.Count(); ++i) {
       const std::string& t = l.At(i).tag;
-      if (l.At(i).kind != tkInvalid) kind[((t[0] - 'A') * 26 + (t[1] - 'A')) * 26 + (t[2] - 'A')] =
-          static_cast<std::uint8_t>(l.At(i).kind);
+      if (l.At(i).kind != tkInvalid)
+        kind[((t[0] - 'A') * 26 + (t[1] - 'A')) * 26 + (t[2] - 'A')] = static_cast<std::uint8_t>(l.At(i).kind);
     }
   }
 };
@@ -235,9 +309,9 @@ bool Lexer::ScanRunBlocks() {
   int nonDigit = 0;
   for (;;) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(FPos));
-    __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, qmark)),
-                                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, plus), _mm_cmpeq_epi8(v, colon)),
-                                             _mm_cmpeq_epi8(v, zero)));
+    __m128i stop = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, qmark)),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, plus), _mm_cmpeq_epi8(v, colon)), _mm_cmpeq_epi8(v, zero)));
     __m128i d = _mm_sub_epi8(v, digit0);
     __m128i isDigit = _mm_cmpeq_epi8(_mm_max_epu8(d, nine), nine);
     unsigned stopMask = static_cast<unsigned>(_mm_movemask_epi8(stop));
@@ -283,11 +357,20 @@ bool Lexer::ScanData(Token& t, bool positional) {
       ++FPos;
       int kind = tkInvalid;
       switch (*FPos) {
-        case '+': kind = tkEscPlus; break;
-        case ':': kind = tkEscColon; break;
-        case '\'': kind = tkEscQuote; break;
-        case '?': kind = tkEscQmark; break;
-        default: break;
+        case '+':
+          kind = tkEscPlus;
+          break;
+        case ':':
+          kind = tkEscColon;
+          break;
+        case '\'':
+          kind = tkEscQuote;
+          break;
+        case '?':
+          kind = tkEscQmark;
+          break;
+        default:
+          break;
       }
       if (!kind) {
         Invalid(start);

@@ -105,8 +105,8 @@ class SegmentTree {
   char Class(const SegmentNode* n) const { return n->layout >= 0 ? Layouts::Get().At(n->layout).cls : 'S'; }
   std::string_view GetValue(const SegmentNode* n, std::string_view composite, int compositePos,
                             std::string_view element, int elementPos) const;
-  bool SetValue(SegmentNode* n, std::string_view composite, int compositePos, std::string_view element,
-                int elementPos, std::string_view value);
+  bool SetValue(SegmentNode* n, std::string_view composite, int compositePos, std::string_view element, int elementPos,
+                std::string_view value);
   void SetSlot(SegmentNode* n, int slot, std::string_view value);
   std::string_view Slot(const SegmentNode* n, int slot) const {
     return slot < n->slotCount && n->layout >= 0 ? View(n->values[slot]) : std::string_view();

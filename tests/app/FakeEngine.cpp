@@ -115,9 +115,7 @@ class TFakeDocument final : public DispatchObject<TFakeDocument, ruvala::IEdiDoc
     if (FLog) FLog->Filters.push_back(v != 0);
     return S_OK;
   }
-  HRESULT get_WarningCount(std::int32_t* c) override {
-    return *c = static_cast<std::int32_t>(FWarnings.size()), S_OK;
-  }
+  HRESULT get_WarningCount(std::int32_t* c) override { return *c = static_cast<std::int32_t>(FWarnings.size()), S_OK; }
   HRESULT get_Warnings(std::int32_t i, ruvala::IEdiWarning** w) override {
     if (i < 0 || i >= static_cast<std::int32_t>(FWarnings.size())) return E_INVALIDARG;
     *w = new TFakeWarning(FWarnings[i]);

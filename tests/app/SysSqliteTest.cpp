@@ -1,6 +1,4 @@
 // The results database wrapper, the schema, temporary naming and the stored body form.
-#include "SysSqlite.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,6 +7,7 @@
 #include <string>
 
 #include "Platform.h"
+#include "SysSqlite.h"
 
 using namespace verimek;
 
@@ -113,10 +112,10 @@ TEST_F(SysSqliteTest, SchemaHasEveryTableAndIndex) {
   for (const char* name : {"Messages", "Data", "Errors", "Warnings", "ErrorCodes", "Idx921", "IdxErrorsMessageId"})
     EXPECT_EQ(db.GetTableValue(std::string("select count(*) from sqlite_master where name = '") + name + "'"), 1)
         << name;
-  for (const char* q : {"Select count(*) from Messages where ErrorCount = 0 and WarningCount = 0",
-                        "Select count(*) from Messages where ErrorCount <> 0",
-                        "Select count(*) from Messages where ErrorCount = 0 and WarningCount <> 0",
-                        "Select count(*) from Messages"})
+  for (const char* q :
+       {"Select count(*) from Messages where ErrorCount = 0 and WarningCount = 0",
+        "Select count(*) from Messages where ErrorCount <> 0",
+        "Select count(*) from Messages where ErrorCount = 0 and WarningCount <> 0", "Select count(*) from Messages"})
     EXPECT_EQ(db.GetTableValue(q), 0) << q;
   EXPECT_EQ(db.GetTable("select ErrorCode as Code, count(*) as Count from errors group by ErrorCode order by ErrorCode")
                 ->RowCount(),

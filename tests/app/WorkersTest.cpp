@@ -1,7 +1,5 @@
 // The workers against a stand-in engine: rows written per message, progress and error order,
 // cancellation, unreadable input, engine failures and a database that fails on the Nth statement.
-#include "evWorkers.h"
-
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -15,6 +13,7 @@
 #include "LineReader.h"
 #include "Platform.h"
 #include "SysSqlite.h"
+#include "evWorkers.h"
 
 using namespace verimek;
 
@@ -214,8 +213,8 @@ TEST_F(FileWorkerTest, LineWithoutFourthElementIsSplit) {
 }
 
 TEST_F(FileWorkerTest, PaddingOfSenderCode) {
-  const std::pair<const char*, const char*> cases[] = {{"12", "0012"}, {"123456", "123456"}, {"", "0000"},
-                                                       {"1234", "1234"}};
+  const std::pair<const char*, const char*> cases[] = {
+      {"12", "0012"}, {"123456", "123456"}, {"", "0000"}, {"1234", "1234"}};
   std::string file;
   for (const auto& [code, stored] : cases)
     file += std::string("XGH+1+") + code + "+104512+002'XEH+90+1+0201'XET+90'XGT+1'\n";
@@ -242,12 +241,12 @@ TEST_F(FileWorkerTest, ProgressReportsInOrder) {
 
 TEST_F(FileWorkerTest, LineErrorsAndTheirTexts) {
   const std::string lines[] = {
-      "",                                                    // empty line
-      "XEH+01'XET+01'",                                      // no XGH
-      "XGH+1+0039+104512'",                                  // no XEH
-      "XGH+1+0039+104512'XEH+01+1+2'XET+01'",                // no XGT
-      "XGH+1+0039+104512'XEH+01+1+2'A'XGT+1'",               // no XET
-      "XGH+1+0039+104512+002'XEH+90+1+02A1'XET+90'XGT+1'",   // X912 not a number
+      "",                                                        // empty line
+      "XEH+01'XET+01'",                                          // no XGH
+      "XGH+1+0039+104512'",                                      // no XEH
+      "XGH+1+0039+104512'XEH+01+1+2'XET+01'",                    // no XGT
+      "XGH+1+0039+104512'XEH+01+1+2'A'XGT+1'",                   // no XET
+      "XGH+1+0039+104512+002'XEH+90+1+02A1'XET+90'XGT+1'",       // X912 not a number
       "XGH+1+0039+104512+002'XEH+90+1+0201'BOOM'XET+90'XGT+1'",  // engine failure
       "\x01\xFF\xFE binary \x00 garbage",
   };
@@ -457,7 +456,8 @@ std::string DumpAll(TDatabase& db) {
 TEST_F(FileWorkerTest, ReadAheadStoresTheSameRows) {
   const std::string split = "XGH+1+0039+104512'XEH+01+1+1'XET+01'XEH+02+1+2'BOOM'XET+02'XEH+03+1+3'XET+03'XGT+1'";
   std::string file;
-  for (int i = 0; i < 40; ++i) file += (i % 9 == 4 ? split : i % 4 == 1 ? kWithFindings : i % 6 == 5 ? "junk" : kOne) + "\n";
+  for (int i = 0; i < 40; ++i)
+    file += (i % 9 == 4 ? split : i % 4 == 1 ? kWithFindings : i % 6 == 5 ? "junk" : kOne) + "\n";
   TRun direct = Run(file);
   const std::string expected = DumpAll(*Db());
   TRun ahead = Run(file, 0, 0, nullptr, true);
@@ -501,8 +501,9 @@ TEST_F(FileWorkerTest, StoredMessagesCountsTheRows) {
 
 TEST_F(FileWorkerTest, EncodingsAndLineEnds) {
   // UTF-16 LE with a mark, CR-only line ends.
-  std::u16string text = u"XGH+1+0039+104512+002'XEH+90+1+0201'NME+Ren\u00e9'XET+90'XGT+1'\rXGH+1+0040+1+002'"
-                        u"XEH+90+1+0201'XET+90'XGT+1'\r";
+  std::u16string text =
+      u"XGH+1+0039+104512+002'XEH+90+1+0201'NME+Ren\u00e9'XET+90'XGT+1'\rXGH+1+0040+1+002'"
+      u"XEH+90+1+0201'XET+90'XGT+1'\r";
   std::string bytes = "\xFF\xFE";
   for (char16_t c : text) bytes += static_cast<char>(c & 0xFF), bytes += static_cast<char>(c >> 8);
   TRun run = Run(bytes);
@@ -529,7 +530,9 @@ TEST(LineReaderTest, CountsAndStreamsLines) {
       {"a\r\nb", {"a", "b"}},
       {"a\r\n\r\nb\n", {"a", "", "b"}},
       {"a\r\rb\r", {"a", "", "b"}},
-      {"\xEF\xBB\xBF" "a\nb", {"a", "b"}},
+      {"\xEF\xBB\xBF"
+       "a\nb",
+       {"a", "b"}},
       {std::string("\xFE\xFF\0a\0\n\0b", 8), {"a", "b"}},
   };
   for (const auto& [bytes, lines] : cases) {

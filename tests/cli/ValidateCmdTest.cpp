@@ -149,8 +149,9 @@ TEST_F(ValidateCmdTest, LineErrorsGoOnUnlessStopped) {
   const std::string db = FDir + "/r.db";
   Result r = Run({"validate", file, "--db", db}, FDir);
   EXPECT_EQ(r.Status, 1);  // lines that failed are no success
-  EXPECT_EQ(r.Err, "2\tGetExchangeType failed (Missing XGH)\n4\tGetExchangeType failed (Missing XEH)\nresults database: " +
-                       db + "\n");
+  EXPECT_EQ(r.Err,
+            "2\tGetExchangeType failed (Missing XGH)\n4\tGetExchangeType failed (Missing XEH)\nresults database: " +
+                db + "\n");
   EXPECT_NE(Squeezed(r.Out).find("3 Total\n"), std::string::npos) << r.Out;
   EXPECT_TRUE(fs::exists(db));  // a named database is kept
 
@@ -207,8 +208,9 @@ TEST_F(ValidateCmdTest, ResultsOfOneMessage) {
             "XGH+1+12+104512'XEH+01+1+7'FAKE+E+E0001+0++It?'s broken'XET+01'XGT+1'\n\n"
             "Errors (1)\n0\t\tE0001\tIt's broken\n\nWarnings (0)\n");
   r = Run({"results", db, "--message", "3", "--json"}, FDir);
-  EXPECT_EQ(r.Out, "{\"id\":3,\"xehId\":2,\"text\":\"XGH+1+12+104512'XEH+02+1+8'XET+02'XGT+1'\","
-                   "\"errors\":[],\"warnings\":[]}\n");
+  EXPECT_EQ(r.Out,
+            "{\"id\":3,\"xehId\":2,\"text\":\"XGH+1+12+104512'XEH+02+1+8'XET+02'XGT+1'\","
+            "\"errors\":[],\"warnings\":[]}\n");
   r = Run({"results", db, "--message", "9"}, FDir);
   EXPECT_EQ(r.Status, 2);
   EXPECT_EQ(r.Err, "verimek-cli: Message 9 not found\n");

@@ -1,9 +1,9 @@
 // Indented and one-line forms of an interchange, and the small text helpers.
-#include "ClassUtils.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "ClassUtils.h"
 
 using common::TString;
 using common::TStringList;
@@ -30,13 +30,13 @@ TEST(ClassUtilsTest, FormatAndUnformatRoundTrip) {
 TEST(ClassUtilsTest, UnformatCases) {
   const std::pair<const char*, const char*> cases[] = {
       {"", ""},
-      {"XGH+1", "XGH+1'"},                      // final apostrophe added
-      {"A'\r\n  B'\n\rC", "A'B'C'"},            // breaks and spaces between segments go
-      {"  A'B", "  A'B'"},                      // spaces at the very start stay
-      {"A B\r\nC'D'", "A B\r\nC'D'"},           // inside a segment they stay
-      {"A''B'", "A''B'"},                       // empty segments stay
-      {"N?'X'Y'", "N?'X'Y'"},                   // released apostrophe is no terminator
-      {"A?", "A?'"},                            // trailing release: nothing read past the end
+      {"XGH+1", "XGH+1'"},             // final apostrophe added
+      {"A'\r\n  B'\n\rC", "A'B'C'"},   // breaks and spaces between segments go
+      {"  A'B", "  A'B'"},             // spaces at the very start stay
+      {"A B\r\nC'D'", "A B\r\nC'D'"},  // inside a segment they stay
+      {"A''B'", "A''B'"},              // empty segments stay
+      {"N?'X'Y'", "N?'X'Y'"},          // released apostrophe is no terminator
+      {"A?", "A?'"},                   // trailing release: nothing read past the end
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(TString::UnformatEdifact(in), out) << in;
 }

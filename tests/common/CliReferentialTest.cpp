@@ -20,8 +20,9 @@ struct TRun {
 class CliReferential : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::ofstream(Dir.File("odbcinst.ini")) << "[VerimekSQLite]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\n"
-                                            << "[FreeTDS]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so\n";
+    std::ofstream(Dir.File("odbcinst.ini"))
+        << "[VerimekSQLite]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\n"
+        << "[FreeTDS]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so\n";
     // referential loads the referential through the engine component, as a validation does.
     const std::string lib = std::string(EDI_BINARY_DIR) + "/lib/";
     ASSERT_EQ(Cli("register '" + lib + "libkalvix.so' '" + lib + "libruvala.so'").Status, 0);
@@ -77,7 +78,8 @@ TEST_F(CliReferential, FileReferential) {
 TEST_F(CliReferential, VersionTextIsCutIntoParts) {
   struct Case {
     const char *stored, *shown;
-  } cases[] = {{"12345678", "1.23.456.78"}, {"123", "1.23.."}, {"20261101", "2.02.611.01"}, {"1234567890", "1.23.456.78"}};
+  } cases[] = {
+      {"12345678", "1.23.456.78"}, {"123", "1.23.."}, {"20261101", "2.02.611.01"}, {"1234567890", "1.23.456.78"}};
   for (const Case& c : cases) {
     // The sample referential with another version: the engine loads every table first.
     std::string db = Dir.File(std::string("v") + c.stored + ".db");
@@ -136,8 +138,10 @@ TEST_F(CliReferential, InvalidSettings) {
   std::ofstream(Hive(), std::ios::trunc) << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\"
                                             "tarnholt\\services\\Database]\n\"Referential.Sql\"=dword:00000000\n";
   r = Cli("referential");
-  EXPECT_EQ(r.Out, "verimek-cli: Invalid registry settings for \"SOFTWARE\\tarnholt\\services\\Database, Referential\"\n");
-  for (const char* bad : {"config", "config sql --user u", "config sql --server s", "config referential", "referential x"})
+  EXPECT_EQ(r.Out,
+            "verimek-cli: Invalid registry settings for \"SOFTWARE\\tarnholt\\services\\Database, Referential\"\n");
+  for (const char* bad :
+       {"config", "config sql --user u", "config sql --server s", "config referential", "referential x"})
     EXPECT_EQ(Cli(bad).Status, 2) << bad;
 }
 
@@ -202,7 +206,8 @@ TEST_F(CliReferential, FailedOutputFailsTheCommand) {
     }
     TRun r = Cli(args + " >/dev/full");
     EXPECT_EQ(r.Status, 2) << args;
-    EXPECT_NE(r.Out.find("verimek-cli: cannot write standard output (No space left on device)"), std::string::npos) << args;
+    EXPECT_NE(r.Out.find("verimek-cli: cannot write standard output (No space left on device)"), std::string::npos)
+        << args;
     EXPECT_EQ(Cli(args + " >/dev/null").Status, 0) << args;
   }
 }

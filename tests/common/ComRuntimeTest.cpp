@@ -1,9 +1,8 @@
 // Component runtime: registration, creation by class id and ProgID, lifetime, late binding,
 // strings and variants.
 #include <dlfcn.h>
-#include <gtest/gtest.h>
-
 #include <edicom/EdiComCpp.h>
+#include <gtest/gtest.h>
 
 #include "Registry.h"
 #include "TempHives.h"

@@ -3,8 +3,8 @@
 // damaged files.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <random>
 
 #include "DbTestUtil.h"
@@ -15,7 +15,7 @@ using namespace dbtest;
 
 namespace {
 
-#define REQUIRE_SHARED(file)                                                 \
+#define REQUIRE_SHARED(file) \
   if (!fs::exists(Shared(file))) GTEST_SKIP() << Shared(file) << " is absent"
 
 std::vector<std::string> QueryRows(TDbConnection& c, const std::string& sql) { return Rows(*c.Query(sql)); }
@@ -120,7 +120,8 @@ TEST(DbAccessFile, HostIgnoringChildSignals) {
   REQUIRE_SHARED("fixtures/access/types.mdb");
   auto old = signal(SIGCHLD, SIG_IGN);
   std::vector<std::string> rows;
-  std::string err = ErrorOf([&] { rows = TableRows(*OpenConnection(JetText(Shared("fixtures/access/types.mdb"))), "Ordered"); });
+  std::string err =
+      ErrorOf([&] { rows = TableRows(*OpenConnection(JetText(Shared("fixtures/access/types.mdb"))), "Ordered"); });
   signal(SIGCHLD, old);
   EXPECT_EQ(err, "(no error)");
   EXPECT_EQ(rows.size(), 3u);

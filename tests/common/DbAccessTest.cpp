@@ -34,7 +34,8 @@ TEST(DbConnectionText, MaskPasswordHidesEveryForm) {
        "Provider=SQLOLEDB.1;Password=***;User ID=u;Data Source=srv"},
       {"Provider=SQLOLEDB.1;password=\"a;b\";User ID=u", "Provider=SQLOLEDB.1;password=***;User ID=u"},
       {"DRIVER={FreeTDS};PWD=x;UID=u", "DRIVER={FreeTDS};PWD=***;UID=u"},
-      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/b.mdb", "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/b.mdb"},
+      {"Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/b.mdb",
+       "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/a/b.mdb"},
   };
   for (const Case& c : cases) EXPECT_EQ(MaskPassword(c.in), c.out) << c.in;
 }

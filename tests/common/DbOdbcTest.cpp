@@ -19,8 +19,8 @@ class DbOdbc : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(kSqliteDriver)) GTEST_SKIP() << kSqliteDriver << " is not installed";
-    std::ofstream(Dir.File("odbcinst.ini")) << "[VerimekSQLite]\nDriver=" << kSqliteDriver << "\n\n[FreeTDS]\nDriver="
-                                            << kTdsDriver << "\n";
+    std::ofstream(Dir.File("odbcinst.ini"))
+        << "[VerimekSQLite]\nDriver=" << kSqliteDriver << "\n\n[FreeTDS]\nDriver=" << kTdsDriver << "\n";
     setenv("ODBCSYSINI", Dir.Path.c_str(), 1);
     setenv("TARNHOLT_MACHINE_HIVE", Dir.File("machine.reg").c_str(), 1);
   }
@@ -35,8 +35,8 @@ class DbOdbc : public ::testing::Test {
   }
   static std::string SqlText(const std::string& catalog, const std::string& server = "ignored",
                              const std::string& password = "pw") {
-    return "Provider=SQLOLEDB.1;Password=" + password + ";Persist Security Info=True;User ID=verimek;Initial Catalog=" +
-           catalog + ";Data Source=" + server;
+    return "Provider=SQLOLEDB.1;Password=" + password +
+           ";Persist Security Info=True;User ID=verimek;Initial Catalog=" + catalog + ";Data Source=" + server;
   }
   TTempDir Dir;
 };
@@ -75,7 +75,8 @@ TEST_F(DbOdbc, EveryTypeMatchesTheOtherBackends) {
   auto odbc = OpenConnection(SqlText(Dir.File("types.db")));
   auto lite = OpenConnection(JetText(Dir.File("types.db")));
   std::unique_ptr<TDbConnection> mdb;
-  if (fs::exists(Shared("fixtures/access/types.mdb"))) mdb = OpenConnection(JetText(Shared("fixtures/access/types.mdb")));
+  if (fs::exists(Shared("fixtures/access/types.mdb")))
+    mdb = OpenConnection(JetText(Shared("fixtures/access/types.mdb")));
   // The SQLite ODBC driver converts doubles through text and may lose the last digit
   // (0.30000000000000004 arrives as 0.29999999999999999): floats compare to 15 digits.
   for (const char* t : {"AllTypes", "Ordered", "NoKey", "EmptyTable"}) {

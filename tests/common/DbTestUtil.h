@@ -74,9 +74,15 @@ inline std::vector<std::string> Rows(common::db::TDbRecordset& rs, int floatDigi
       char buf[64];
       row += i ? " | " : "";
       switch (rs.FieldKind(i)) {
-        case fkText: row += "T:" + rs.AsString(name); break;
-        case fkInteger: row += "I:" + std::to_string(rs.AsInteger(name)); break;
-        case fkBoolean: row += rs.AsBoolean(name) ? "B:1" : "B:0"; break;
+        case fkText:
+          row += "T:" + rs.AsString(name);
+          break;
+        case fkInteger:
+          row += "I:" + std::to_string(rs.AsInteger(name));
+          break;
+        case fkBoolean:
+          row += rs.AsBoolean(name) ? "B:1" : "B:0";
+          break;
         case fkDate:
           // Date texts carry whole seconds; the stored day counts may differ below that.
           std::snprintf(buf, sizeof buf, "D:%.7f", rs.AsDate(name));
@@ -87,7 +93,8 @@ inline std::vector<std::string> Rows(common::db::TDbRecordset& rs, int floatDigi
           std::snprintf(buf, sizeof buf, "F:%.*g", floatDigits, rs.AsFloat(name));
           row += buf;
           break;
-        default: row += "?:" + rs.AsString(name);
+        default:
+          row += "?:" + rs.AsString(name);
       }
     }
     out.push_back(row);

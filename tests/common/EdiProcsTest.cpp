@@ -1,10 +1,10 @@
 // Interchange procedures: tokens, release characters, splitting, header readers, direction.
-#include "EdiProcs.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "EdiProcs.h"
 
 using namespace common;
 
@@ -24,8 +24,8 @@ TEST(EdiProcsTest, FetchHonoursReleaseAndDelimiter) {
       {"", '+', "", ""},
       {"+B", '+', "", "B"},
       {"A+", '+', "A", ""},
-      {"A?", '+', "A?", ""},        // trailing release: kept, nothing read past the end
-      {"A??+B", '+', "A??", "B"},   // a released release does not hide the delimiter
+      {"A?", '+', "A?", ""},       // trailing release: kept, nothing read past the end
+      {"A??+B", '+', "A??", "B"},  // a released release does not hide the delimiter
       {"XGH+1'XEH+2'", '\'', "XGH+1", "XEH+2'"},
       {"N?'X'Y", '\'', "N?'X", "Y"},
   };
@@ -111,7 +111,7 @@ TEST(EdiProcsTest, DecomposeFailures) {
 
 TEST(EdiProcsTest, DecomposeTrailerOfExactlyTwentyCharacters) {
   const std::string trailer = "XGT+1234567890123456'";  // 21 characters: one too many
-  const std::string ok = "XGT+123456789012345'";      // 20 characters
+  const std::string ok = "XGT+123456789012345'";        // 20 characters
   std::vector<std::string> out;
   EdiDecompose("XGH+1+A+B'XEH+01'XET+01'" + ok, out);
   ASSERT_EQ(out.size(), 1u);
@@ -181,10 +181,9 @@ TEST(EdiProcsTest, DirectionTable) {
 }
 
 TEST(EdiProcsTest, DirectionNames) {
-  const char* names[] = {"Unknown", "Cy -> Broker", "Cy -> Cy", "Cy -> ?", "Broker -> Cy", "Broker -> Broker",
-                         "Broker -> ?"};
-  for (int i = 0; i <= edBrokerToUnknown; ++i)
-    EXPECT_STREQ(EdiDirectionName(static_cast<TEdiDirection>(i)), names[i]);
+  const char* names[] = {"Unknown",      "Cy -> Broker",     "Cy -> Cy",   "Cy -> ?",
+                         "Broker -> Cy", "Broker -> Broker", "Broker -> ?"};
+  for (int i = 0; i <= edBrokerToUnknown; ++i) EXPECT_STREQ(EdiDirectionName(static_cast<TEdiDirection>(i)), names[i]);
   EXPECT_STREQ(EdiDirectionName(static_cast<TEdiDirection>(7)), "Unknown");
 }
 

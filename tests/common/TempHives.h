@@ -1,11 +1,11 @@
 // Points the registry store at temporary hive files for the length of a test.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-
-#include <unistd.h>
 
 class TempHives {
  public:

@@ -1,9 +1,8 @@
 // A small component server for the runtime tests: one dual-interface class.
 #include "TestServer.h"
 
-#include <edicom/EdiComServer.h>
-
 #include <dlfcn.h>
+#include <edicom/EdiComServer.h>
 
 #include <stdexcept>
 
@@ -46,23 +45,43 @@ class TCounter final : public DispatchObject<TCounter, ICounter> {
 };
 
 const DispMember kCounterTable[] = {
-    {u"Value", 1, DISPATCH_PROPERTYGET, 0, {},
+    {u"Value",
+     1,
+     DISPATCH_PROPERTYGET,
+     0,
+     {},
      [](void* s, VARIANT*, VARIANT* r) -> HRESULT {
        std::int32_t v = 0;
        HRESULT hr = static_cast<TCounter*>(s)->get_Value(&v);
        return FAILED(hr) ? hr : RetI4(r, v);
      }},
-    {u"Value", 1, DISPATCH_PROPERTYPUT, 1, {VT_I4},
+    {u"Value",
+     1,
+     DISPATCH_PROPERTYPUT,
+     1,
+     {VT_I4},
      [](void* s, VARIANT* a, VARIANT*) { return static_cast<TCounter*>(s)->put_Value(a[0].lVal); }},
-    {u"Add", 2, DISPATCH_METHOD, 1, {VT_I4},
+    {u"Add",
+     2,
+     DISPATCH_METHOD,
+     1,
+     {VT_I4},
      [](void* s, VARIANT* a, VARIANT*) { return static_cast<TCounter*>(s)->Add(a[0].lVal); }},
-    {u"Echo", 3, DISPATCH_METHOD, 1, {VT_BSTR},
+    {u"Echo",
+     3,
+     DISPATCH_METHOD,
+     1,
+     {VT_BSTR},
      [](void* s, VARIANT* a, VARIANT* r) -> HRESULT {
        BSTR out = nullptr;
        HRESULT hr = static_cast<TCounter*>(s)->Echo(a[0].bstrVal, &out);
        return FAILED(hr) ? hr : RetBstr(r, out);
      }},
-    {u"Fail", 4, DISPATCH_METHOD, 1, {VT_BSTR},
+    {u"Fail",
+     4,
+     DISPATCH_METHOD,
+     1,
+     {VT_BSTR},
      [](void* s, VARIANT* a, VARIANT*) { return static_cast<TCounter*>(s)->Fail(a[0].bstrVal); }},
 };
 

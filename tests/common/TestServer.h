@@ -13,11 +13,11 @@ constexpr CLSID CLSID_Counter = {0x6E0C2B51, 0x1D2A, 0x4C11, {0x9B, 0x7E, 0x3A, 
 constexpr IID IID_ICounter = {0x6E0C2B52, 0x1D2A, 0x4C11, {0x9B, 0x7E, 0x3A, 0x5D, 0x2C, 0x7E, 0x9F, 0x01}};
 
 struct ICounter : IDispatch {
-  virtual HRESULT get_Value(std::int32_t* v) = 0;      // 1
-  virtual HRESULT put_Value(std::int32_t v) = 0;       // 1
-  virtual HRESULT Add(std::int32_t n) = 0;             // 2
-  virtual HRESULT Echo(BSTR in, BSTR* out) = 0;        // 3
-  virtual HRESULT Fail(BSTR message) = 0;              // 4: fails with E_UNEXPECTED and error info
+  virtual HRESULT get_Value(std::int32_t* v) = 0;  // 1
+  virtual HRESULT put_Value(std::int32_t v) = 0;   // 1
+  virtual HRESULT Add(std::int32_t n) = 0;         // 2
+  virtual HRESULT Echo(BSTR in, BSTR* out) = 0;    // 3
+  virtual HRESULT Fail(BSTR message) = 0;          // 4: fails with E_UNEXPECTED and error info
 
  protected:
   ~ICounter() = default;

@@ -1,12 +1,11 @@
 // Narrowing to the code page and the escaping of control characters in problem texts.
-#include "TextCodec.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "Format.h"
+#include "TextCodec.h"
 
 namespace {
 
@@ -23,7 +22,7 @@ TEST(TextCodec, LackedCharactersBecomeOneStandInEach) {
       {u"a\U0001F600+b", "a\x1A+b", {{1, 0x1F600}}},  // a surrogate pair is one character
       {u"\U0001F600\u03A9", "\x1A\x1A", {{0, 0x1F600}, {1, 0x3A9}}},
       {std::u16string(u"x") + char16_t(0xD800) + u"?", "x\x1A?", {{1, 0xD800}}},  // lone surrogate
-      {u"\u00E9\u20AC\u0152", "\xE9\x80\x8C", {}},  // inside the code page
+      {u"\u00E9\u20AC\u0152", "\xE9\x80\x8C", {}},                                // inside the code page
       {u"\x1A", "\x1A", {}},  // a stand-in byte of the original text is no substitution
   };
   for (const Case& c : cases) {

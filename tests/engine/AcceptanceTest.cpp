@@ -76,9 +76,8 @@ std::map<int, std::map<std::string, std::vector<Row>>> ReadExpected(const std::s
   }
   for (auto& [n, modes] : out)
     for (auto& [m, rows] : modes)
-      std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-        return a.list == "error" && b.list != "error";
-      });
+      std::stable_sort(rows.begin(), rows.end(),
+                       [](const Row& a, const Row& b) { return a.list == "error" && b.list != "error"; });
   return out;
 }
 
@@ -104,7 +103,8 @@ std::vector<Row> Findings(const TValidator& v) {
 
 }  // namespace
 
-static ::testing::Environment* const gParserEnv = ::testing::AddGlobalTestEnvironment(new enginetest::ParserEnvironment);
+static ::testing::Environment* const gParserEnv =
+    ::testing::AddGlobalTestEnvironment(new enginetest::ParserEnvironment);
 using enginetest::ParserEnvironment;
 
 class AcceptanceTest : public ::testing::TestWithParam<std::string> {

@@ -39,7 +39,9 @@ std::vector<Finding> All(const TValidator& v) {
 
 std::string Describe(const std::vector<Finding>& list) {
   std::string s;
-  for (const Finding& f : list) s += std::string(1, f.list) + " " + f.code + " #" + std::to_string(f.segmentNo) + " [" + f.key + "] " + f.message + "\n";
+  for (const Finding& f : list)
+    s += std::string(1, f.list) + " " + f.code + " #" + std::to_string(f.segmentNo) + " [" + f.key + "] " + f.message +
+         "\n";
   return s.empty() ? "(none)\n" : s;
 }
 
@@ -64,7 +66,8 @@ std::string Broker(const std::string& body) {
 std::string Contract(const std::string& rod, const std::string& icd, const std::string& ifd) {
   return "XGH+1+0039+104512+002'XEH+01+2+0002+1++10'IPD+A532+AUTO01'IPD+A502+01'DTM+001:01012025:001'"
          "RFF+001:POL123456'XRH+1'PTY+003+CLI00457'NME+001+DUPONT:JEAN'ADR+001+RUE DE LA LOI:16+1000+BRUXELLES+B'"
-         "XRT+1'XRH+1'ROD+" + rod + "'XRH+2'ICD+" + icd + "'IFD+" + ifd + "'XRT+2'XRT+1'XET+01'XGT+1'";
+         "XRT+1'XRH+1'ROD+" +
+         rod + "'XRH+2'ICD+" + icd + "'IFD+" + ifd + "'XRT+2'XRT+1'XET+01'XGT+1'";
 }
 
 class ChecksTest : public ::testing::Test {
@@ -113,18 +116,26 @@ static void RunCases(TTelebib* ref, const std::vector<Case>& cases, bool interAp
 TEST_F(ChecksTest, DatesAgainstTheirFormatCodes) {
   const Case cases[] = {
       {"code above 12, digits", Insurer("DTM+006:20120131:102"), false, {}},
-      {"code above 12, not digits", Insurer("DTM+006:2012-01-31:102"), false,
+      {"code above 12, not digits",
+       Insurer("DTM+006:2012-01-31:102"),
+       false,
        {{'E', "E0014", 3, "DTM+006", "Expecting numeric value for \"X017:1\", found \"2012-01-31\""}}},
       {"no code is mask 1", Insurer("DTM+006:31012012"), false, {}},
-      {"mask 1 too short", Insurer("DTM+006:3101201"), false,
+      {"mask 1 too short",
+       Insurer("DTM+006:3101201"),
+       false,
        {{'E', "E0017", 3, "DTM+006", "Invalid date format, found \"3101201\", expecting \"DDMMYYYY\""}}},
-      {"mask 1, 31 February", Insurer("DTM+006:31022012"), false,
+      {"mask 1, 31 February",
+       Insurer("DTM+006:31022012"),
+       false,
        {{'E', "E0018", 3, "DTM+006", "Invalid date value, found \"31022012\", expecting \"DDMMYYYY\""}}},
       {"mask 1, six characters", Insurer("DTM+006:311212"), false, {{'E', "E0017", 3, "DTM+006", ""}}},
       {"leap day", Insurer("DTM+006:29022024:001"), false, {}},
       {"no leap day", Insurer("DTM+006:29022025:001"), false, {{'E', "E0018", 3, "DTM+006", ""}}},
       {"code 12 reads 20YY", Insurer("DTM+006:010299:012"), false, {}},
-      {"code 9, month 13", Insurer("DTM+006:13:009"), false,
+      {"code 9, month 13",
+       Insurer("DTM+006:13:009"),
+       false,
        {{'E', "E0018", 3, "DTM+006", "Invalid date value, found \"13\", expecting \"MM\""}}},
       {"code 7, minute 60", Insurer("DTM+006:2360:007"), false, {{'E', "E0018", 3, "DTM+006", ""}}},
       {"code 2 with a time", Insurer("DTM+006:31012012235959:002"), false, {}},
@@ -143,14 +154,17 @@ TEST_F(ChecksTest, NumericFormAndLength) {
   const Case cases[] = {
       {"plus sign", Insurer("QTY+002:?+12:KW"), false, {}},
       {"minus sign", Insurer("QTY+002:-3:KW"), false, {}},
-      {"decimal point", Insurer("QTY+002:1.5:KW"), false,
+      {"decimal point",
+       Insurer("QTY+002:1.5:KW"),
+       false,
        {{'E', "E0014", 3, "QTY+002", "Expecting numeric value for \"C065:1, X048:1\", found \"1.5\""}}},
       {"lone sign", Insurer("QTY+002:?+:KW"), false, {{'E', "E0014", 3, "QTY+002", ""}}},
       {"leading blank", Insurer("QTY+002: 1:KW"), false, {{'E', "E0014", 3, "QTY+002", ""}}},
       {"exactly the length", Broker("ADR+001+GROTE MARKT:123456789+8000+BRUGGE+B"), false, {}},
-      {"one over the length", Broker("ADR+001+GROTE MARKT:1234567890+8000+BRUGGE+B"), false,
-       {{'E', "E0015", 4, "ADR+001",
-         "Too long value for \"C001:1, X003:1\", found \"1234567890\", max length = 9"}}},
+      {"one over the length",
+       Broker("ADR+001+GROTE MARKT:1234567890+8000+BRUGGE+B"),
+       false,
+       {{'E', "E0015", 4, "ADR+001", "Too long value for \"C001:1, X003:1\", found \"1234567890\", max length = 9"}}},
   };
   for (const Case& c : cases) {
     TValidator v(Sample());
@@ -165,11 +179,18 @@ TEST_F(ChecksTest, NumericFormAndLength) {
 // letters of the code page as they are.
 TEST_F(ChecksTest, ControlCharactersInValuesAreEscapedInFindings) {
   const std::vector<Case> cases = {
-      {"SOH", Insurer("QTY+002:1\x01" "5:KW"), false,
+      {"SOH",
+       Insurer("QTY+002:1\x01"
+               "5:KW"),
+       false,
        {{'E', "E0014", 3, "QTY+002", "Expecting numeric value for \"C065:1, X048:1\", found \"1\\x015\""}}},
-      {"tab, CR LF", Insurer("DTM+006:2012\t01\r\n31:102"), false,
+      {"tab, CR LF",
+       Insurer("DTM+006:2012\t01\r\n31:102"),
+       false,
        {{'E', "E0014", 3, "DTM+006", "Expecting numeric value for \"X017:1\", found \"2012\\x0901\\x0D\\x0A31\""}}},
-      {"letters", Insurer("QTY+002:1\xC3\xA9:KW"), false,
+      {"letters",
+       Insurer("QTY+002:1\xC3\xA9:KW"),
+       false,
        {{'E', "E0014", 3, "QTY+002", "Expecting numeric value for \"C065:1, X048:1\", found \"1\xC3\xA9\""}}},
   };
   RunCases(Sample(), cases);
@@ -178,14 +199,20 @@ TEST_F(ChecksTest, ControlCharactersInValuesAreEscapedInFindings) {
 TEST_F(ChecksTest, AddressesPartiesAndCharacters) {
   const Case cases[] = {
       {"no country is B", Broker("ADR+001+GROTE MARKT:1+8000+BRUGGE"), false, {}},
-      {"empty zip for B", Broker("ADR+001+GROTE MARKT:1++BRUGGE+B"), false,
+      {"empty zip for B",
+       Broker("ADR+001+GROTE MARKT:1++BRUGGE+B"),
+       false,
        {{'E', "E0028", 4, "ADR+001", "Invalid zip code for \"X006:1\", found \"\" for country \"B\""}}},
-      {"unknown zip, country taken as B", Broker("ADR+001+GROTE MARKT:1+1999+BRUGGE"), false,
+      {"unknown zip, country taken as B",
+       Broker("ADR+001+GROTE MARKT:1+1999+BRUGGE"),
+       false,
        {{'E', "E0028", 4, "ADR+001", "Invalid zip code for \"X006:1\", found \"1999\" for country \"B\""}}},
       {"foreign zip not looked up", Broker("ADR+001+DAM:1+1012LG+AMSTERDAM+NL"), false, {}},
       {"COM e-mail channel", Broker("COM+003:marc/peeters@example.be"), true, {}},
       {"COM phone, plain mode", Broker("COM+001:050/12.34.56"), false, {}},
-      {"COM lower case", Broker("COM+001:abc"), true,
+      {"COM lower case",
+       Broker("COM+001:abc"),
+       true,
        {{'W', "W0012", 4, "COM+001", "Invalid character (\"a\") for \"C010:1, X014:1\", found \"abc\""}}},
   };
   for (const Case& c : cases) {
@@ -200,12 +227,18 @@ TEST_F(ChecksTest, AddressesPartiesAndCharacters) {
 TEST_F(ChecksTest, InsuranceChecksOnlyInFilterMode) {
   const Case cases[] = {
       {"unknown guarantee, plain", Contract("110", "999", "RCBASE"), false, {}},
-      {"unknown guarantee, filter", Contract("110", "999", "RCBASE"), true,
+      {"unknown guarantee, filter",
+       Contract("110", "999", "RCBASE"),
+       true,
        {{'E', "E0009", 11, "ROD+110'ICD+999", "Invalid value for \"C095:1, X058:1\", found \"999\""},
         {'E', "E0020", 12, "ROD+110'ICD+999'IFD+RCBASE", ""}}},
-      {"guarantee outside the domain", Contract("110", "102", "OMNI1"), true,
+      {"guarantee outside the domain",
+       Contract("110", "102", "OMNI1"),
+       true,
        {{'E', "E0019", 11, "ROD+110'ICD+102", "Invalid value for \"C095:1, X058:1\", found \"102\" in domain \"10\""}}},
-      {"risk object not in the table", Contract("998", "101", "RCBASE"), true,
+      {"risk object not in the table",
+       Contract("998", "101", "RCBASE"),
+       true,
        {{'E', "E0009", 10, "ROD+998", "Invalid value for \"X052:1\", found \"998\""}}},
       {"risk object, plain", Contract("998", "101", "RCBASE"), false, {}},
   };
@@ -260,7 +293,8 @@ TEST_F(ChecksTest, WalkNumbersStampsAndOutcomes) {
 TEST_F(ChecksTest, ShortClassNumberIsPaddedForLaterChecks) {
   TValidator v(Sample());
   Configure(v, false);
-  std::string text = "XGH+1+0039+104512+002'XEH+5+1+0060+1++11'DTM+008:20032025:001'RFF+003:CL-58-2025-1234'XET+5'XGT+1'";
+  std::string text =
+      "XGH+1+0039+104512+002'XEH+5+1+0060+1++11'DTM+008:20032025:001'RFF+003:CL-58-2025-1234'XET+5'XGT+1'";
   v.SetEdiMessage(text);
   v.Validate();
   ExpectFindings(v, {}, "class 5");
@@ -378,38 +412,55 @@ TEST_F(ChecksTest, OccurrencesCompositesAndCodeLists) {
     return "XGH+1+104512+0079+002'XEH+91+1+0200+1'NME+001+PEETERS:MARC:A:B+001'" + body + "'XET+91'XGT+1'";
   };
   RunCases(&ref, {
-      {"mandatory, all three present", Insurer("NME+001+DUPONT:JEAN:PIERRE:MARIE"), false, {}},
-      {"mandatory, second missing", Insurer("NME+001+DUPONT:JEAN::MARIE"), false,
-       {{'E', "E0013", 3, "NME+001", "Value of \"C040:1, X035:2\" mandatory"}}},
-      {"optional, gap ends the element", broker("FTX+003+A::" + line71), false, {}},
-      {"optional, no gap", broker("FTX+003+A:" + line71), false,
-       {{'E', "E0015", 4, "FTX+003", "Too long value for \"C020:1, X020:2\", found \"" + line71 + "\", max length = 70"}}},
-      {"optional composite absent", broker("ADR+001++8000+BRUGGE+B"), false, {}},
-      {"listed value", broker("FTX+001+HELLO"), false, {}},
-      {"value outside the named list", broker("FTX+001+BYE"), false,
-       {{'E', "E0009", 4, "FTX+001", "Invalid value for \"C020:1, X020:1\", found \"BYE\""}}},
-      // XEH+90 names list 90, but in an X segment the next element is not held against it.
-      {"no lists in X segments", Insurer("ATT+A020+1"), false, {}},
-  });
+                     {"mandatory, all three present", Insurer("NME+001+DUPONT:JEAN:PIERRE:MARIE"), false, {}},
+                     {"mandatory, second missing",
+                      Insurer("NME+001+DUPONT:JEAN::MARIE"),
+                      false,
+                      {{'E', "E0013", 3, "NME+001", "Value of \"C040:1, X035:2\" mandatory"}}},
+                     {"optional, gap ends the element", broker("FTX+003+A::" + line71), false, {}},
+                     {"optional, no gap",
+                      broker("FTX+003+A:" + line71),
+                      false,
+                      {{'E', "E0015", 4, "FTX+003",
+                        "Too long value for \"C020:1, X020:2\", found \"" + line71 + "\", max length = 70"}}},
+                     {"optional composite absent", broker("ADR+001++8000+BRUGGE+B"), false, {}},
+                     {"listed value", broker("FTX+001+HELLO"), false, {}},
+                     {"value outside the named list",
+                      broker("FTX+001+BYE"),
+                      false,
+                      {{'E', "E0009", 4, "FTX+001", "Invalid value for \"C020:1, X020:1\", found \"BYE\""}}},
+                     // XEH+90 names list 90, but in an X segment the next element is not held against it.
+                     {"no lists in X segments", Insurer("ATT+A020+1"), false, {}},
+                 });
   std::remove(path.c_str());
 }
 
 TEST_F(ChecksTest, SpecificValues) {
   const std::string tooLong(71, 'D');
-  RunCases(Sample(), {
-      // A known specific value leaves the rest of its composite alone.
-      {"known value skips the composite", Insurer("ATT+A020+90:A020:0039:" + tooLong), false, {}},
-      {"unknown value", Insurer("ATT+A020+95:A020:0039:" + tooLong), false,
-       {{'E', "E0010", 3, "ATT+A020", "Specific value not found, Oca:\"0039\", List:\"A020\", Value:\"95\""}}},
-      {"insurer without list", Insurer("ATT+A020+90::0039"), false,
-       {{'E', "E0011", 3, "ATT+A020", "Invalid specific value found, Oca:\"0039\", List:\"\", Value:\"90\""}}},
-  });
+  RunCases(Sample(),
+           {
+               // A known specific value leaves the rest of its composite alone.
+               {"known value skips the composite", Insurer("ATT+A020+90:A020:0039:" + tooLong), false, {}},
+               {"unknown value",
+                Insurer("ATT+A020+95:A020:0039:" + tooLong),
+                false,
+                {{'E', "E0010", 3, "ATT+A020", "Specific value not found, Oca:\"0039\", List:\"A020\", Value:\"95\""}}},
+               {"insurer without list",
+                Insurer("ATT+A020+90::0039"),
+                false,
+                {{'E', "E0011", 3, "ATT+A020", "Invalid specific value found, Oca:\"0039\", List:\"\", Value:\"90\""}}},
+           });
   // Inter-application mode refuses them even when known; it also turns on the filter checks.
   for (const Case& c : std::vector<Case>{
-           {"known value refused", Insurer("ATT+A020+90:A020:0039"), false,
+           {"known value refused",
+            Insurer("ATT+A020+90:A020:0039"),
+            false,
             {{'E', "E0012", 3, "ATT+A020",
-              "Specific value not allowed in Inter-Application mode, found Oca:\"0039\", vist:\"A020\", value:\"90\""}}},
-           {"filter checks on", Contract("110", "999", "RCBASE"), false,
+              "Specific value not allowed in Inter-Application mode, found Oca:\"0039\", vist:\"A020\", "
+              "value:\"90\""}}},
+           {"filter checks on",
+            Contract("110", "999", "RCBASE"),
+            false,
             {{'E', "E0009", 11, "ROD+110'ICD+999", ""}, {'E', "E0020", 12, "ROD+110'ICD+999'IFD+RCBASE", ""}}},
        }) {
     TValidator v(Sample());
@@ -435,31 +486,51 @@ TEST_F(ChecksTest, SpecialCheckersInPlainAndFilterMode) {
   auto claim = [](const std::string& body) {
     return "XGH+1+0058+104512+002'XEH+05+1+0060+1++11'" + body + "'XET+05'XGT+1'";
   };
-  RunCases(Sample(), {
-      {"MOA X024, plain", moa, false, {{'E', "E0009", 3, "MOA+001", "Invalid value for \"C030:1, X024:1\", found \"IDX039\""}}},
-      {"MOA X024, filter", moa, true, {}},
-      {"RFF 020, plain", rff, false, {}},
-      {"RFF 020, filter", rff, true,
-       {{'W', "W0012", 3, "RFF+020", "Invalid character (\".\") for \"C070:1, X051:1\", found \"AB.12\""}}},
-      {"RFF 001 not looked at", Insurer("RFF+001:AB.12"), true, {}},
-      {"PTY 002 skips X076", claim("XRH+1'PTY+002+104512+++5'XRT+1"), false, {}},
-      {"PTY 006 skips X076", claim("XRH+1'PTY+006+104512+++5'XRT+1"), true, {}},
-      {"PTY 003 checks X076", claim("XRH+1'PTY+003+CLI1+++5'XRT+1"), false,
-       {{'E', "E0009", 3, "PTY+003", "Invalid value for \"C062:1, X076:1\", found \"5\""}}},
-      // Characters, not bytes: an accented capital is one character, reported whole.
-      {"COM accented character", Broker("COM+001:\xC3\x89" "COLE"), true,
-       {{'W', "W0012", 4, "COM+001", "Invalid character (\"\xC3\x89\") for \"C010:1, X014:1\", found \"\xC3\x89" "COLE\""}}},
-      {"length in characters", Broker("ADR+001+GROTE MARKT:\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89+8000+BRUGGE+B"),
-       false, {}},
-      // Insurer codes: "9000" and an unknown direction are not looked up.
-      {"sender 9000", "XGH+1+9000+104512+002'XEH+90+1+0201+1++10'XET+90'XGT+1'", false, {}},
-      {"broker to broker", "XGH+1+104512+204512+002'XEH+90+1+0201+1++10'XET+90'XGT+1'", false, {}},
-      {"recipient insurer unknown", "XGH+1+104512+0777+002'XEH+91+1+0200+1'XET+91'XGT+1'", false,
-       {{'E', "E0029", 1, "XGH", "Invalid FSMA code \"0777\""}}},
-      // A positional message: its free text is segment 3, so the trailer is 4.
-      {"positional data counts", "XGH+3+0039+104512'XEH+12+1+0201'free 'text\xC3\xBE'XET+ABCDEFG'XGT+1'", false,
-       {{'E', "E0015", 4, "XET", "Too long value for \"X910:1\", found \"ABCDEFG\", max length = 6"}}},
-  });
+  RunCases(Sample(),
+           {
+               {"MOA X024, plain",
+                moa,
+                false,
+                {{'E', "E0009", 3, "MOA+001", "Invalid value for \"C030:1, X024:1\", found \"IDX039\""}}},
+               {"MOA X024, filter", moa, true, {}},
+               {"RFF 020, plain", rff, false, {}},
+               {"RFF 020, filter",
+                rff,
+                true,
+                {{'W', "W0012", 3, "RFF+020", "Invalid character (\".\") for \"C070:1, X051:1\", found \"AB.12\""}}},
+               {"RFF 001 not looked at", Insurer("RFF+001:AB.12"), true, {}},
+               {"PTY 002 skips X076", claim("XRH+1'PTY+002+104512+++5'XRT+1"), false, {}},
+               {"PTY 006 skips X076", claim("XRH+1'PTY+006+104512+++5'XRT+1"), true, {}},
+               {"PTY 003 checks X076",
+                claim("XRH+1'PTY+003+CLI1+++5'XRT+1"),
+                false,
+                {{'E', "E0009", 3, "PTY+003", "Invalid value for \"C062:1, X076:1\", found \"5\""}}},
+               // Characters, not bytes: an accented capital is one character, reported whole.
+               {"COM accented character",
+                Broker("COM+001:\xC3\x89"
+                       "COLE"),
+                true,
+                {{'W', "W0012", 4, "COM+001",
+                  "Invalid character (\"\xC3\x89\") for \"C010:1, X014:1\", found \"\xC3\x89"
+                  "COLE\""}}},
+               {"length in characters",
+                Broker("ADR+001+GROTE "
+                       "MARKT:\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89\xC3\x89+8000+BRUGGE+B"),
+                false,
+                {}},
+               // Insurer codes: "9000" and an unknown direction are not looked up.
+               {"sender 9000", "XGH+1+9000+104512+002'XEH+90+1+0201+1++10'XET+90'XGT+1'", false, {}},
+               {"broker to broker", "XGH+1+104512+204512+002'XEH+90+1+0201+1++10'XET+90'XGT+1'", false, {}},
+               {"recipient insurer unknown",
+                "XGH+1+104512+0777+002'XEH+91+1+0200+1'XET+91'XGT+1'",
+                false,
+                {{'E', "E0029", 1, "XGH", "Invalid FSMA code \"0777\""}}},
+               // A positional message: its free text is segment 3, so the trailer is 4.
+               {"positional data counts",
+                "XGH+3+0039+104512'XEH+12+1+0201'free 'text\xC3\xBE'XET+ABCDEFG'XGT+1'",
+                false,
+                {{'E', "E0015", 4, "XET", "Too long value for \"X910:1\", found \"ABCDEFG\", max length = 6"}}},
+           });
 }
 
 TEST_F(ChecksTest, UnitCountStartsAgainWithEveryMessage) {
@@ -471,8 +542,9 @@ TEST_F(ChecksTest, UnitCountStartsAgainWithEveryMessage) {
   EXPECT_TRUE(v.Validate()) << Describe(All(v));
   v.SetEdiMessage("XGH+1+0039+104512+999'XEH+01+2+0002+1++10'XRH+1'ROD+110'XRH+2'ICD+102'XRT+2'XRT+1'XET+01'XGT+1'");
   v.Validate();
-  ExpectFindings(v,
-                 {{'E', "E0009", 1, "XGH", "Invalid value for \"X925:1\", found \"999\""},
-                  {'E', "E0019", 4, "ROD+110'ICD+102", "Invalid value for \"C095:1, X058:1\", found \"102\" in domain \"10\""}},
-                 "after a failed group header");
+  ExpectFindings(
+      v,
+      {{'E', "E0009", 1, "XGH", "Invalid value for \"X925:1\", found \"999\""},
+       {'E', "E0019", 4, "ROD+110'ICD+102", "Invalid value for \"C095:1, X058:1\", found \"102\" in domain \"10\""}},
+      "after a failed group header");
 }

@@ -246,8 +246,8 @@ TEST_F(ScriptHostTest, FindSearchesTheUnitChosenByTheMask) {
     const char* path;
     bool found;
   } cases[] = {
-      {"*", "ICD+101", true},          // anywhere in the unit
-      {"*", "ICD", false},             // no "+": the qualifier must be empty
+      {"*", "ICD+101", true},                // anywhere in the unit
+      {"*", "ICD", false},                   // no "+": the qualifier must be empty
       {"0002", "ICD+101'IFD+PJAUTO", true},  // each part on its own
       {"00?2", "ICD+101'IFD+NONE", false},
       {"*", "", true},
@@ -281,8 +281,8 @@ TEST(MaskTest, WildcardsSetsAndCase) {
     const char* mask;
     bool match;
   } cases[] = {
-      {"0002", "00??", true}, {"0002", "*", true},     {"", "*", true},         {"0002", "0004", false},
-      {"0031", "*1", true},   {"0031", "0*3", false},  {"ab", "AB", true},      {"0007", "000[0-7]", true},
+      {"0002", "00??", true},      {"0002", "*", true},         {"", "*", true},     {"0002", "0004", false},
+      {"0031", "*1", true},        {"0031", "0*3", false},      {"ab", "AB", true},  {"0007", "000[0-7]", true},
       {"0008", "000[0-7]", false}, {"0008", "000[!0-7]", true}, {"0002", "", false}, {"12", "1[", false},
       {"1[", "1[", true},
   };
@@ -304,8 +304,9 @@ TEST(PathTest, ReleasedCharactersAreKeptAndNeverSplitOn) {
 
 TEST_F(ControlTest, MandatoryChildIsReportedAtEachParentOfTheUnitOnlyWhenNoneHasIt) {
   UseEngineDb(enginetest::SampleEngineSqlite());
-  const std::string head = "XGH+1+0039+104512+002'XEH+01+2+0002+1++10'IPD+A532+AUTO01'DTM+001:01012025:001'"
-                           "RFF+001:POL123456'";
+  const std::string head =
+      "XGH+1+0039+104512+002'XEH+01+2+0002+1++10'IPD+A532+AUTO01'DTM+001:01012025:001'"
+      "RFF+001:POL123456'";
   const std::string tail = "XRH+1'ROD+110'XRH+2'ICD+101'IFD+RCBASE'XRT+2'XRT+1'XET+01'XGT+1'";
   const std::string noName = "XRH+1'PTY+003+A'ADR+001+RUE:1+1000+BRUXELLES+B'XRT+1'";
   const std::string named = "XRH+1'PTY+003+B'NME+001+DUPONT:JEAN'ADR+001+RUE:1+1000+BRUXELLES+B'XRT+1'";
@@ -319,8 +320,7 @@ TEST_F(ControlTest, BlankRequiredValueGivesE0007AndSkipsTheCondition) {
   UseEngineDb(enginetest::SampleEngineSqlite());
   std::string text = kContract;
   text.replace(text.find("DTM+001:01012025:001"), 20, "DTM+001:  :001");
-  EXPECT_EQ(ValidateIA(text),
-            (std::vector<Found>{{"E0007", 4, "DTM+001", "Value required for \"C015:1, X017:1\""}}));
+  EXPECT_EQ(ValidateIA(text), (std::vector<Found>{{"E0007", 4, "DTM+001", "Value required for \"C015:1, X017:1\""}}));
 }
 
 TEST_F(ControlTest, RuleOfAnotherUnitIsSkippedWithItsTraceLine) {
@@ -338,7 +338,8 @@ TEST_F(ControlTest, RuleOfAnotherUnitIsSkippedWithItsTraceLine) {
   mon->SetActive(wasActive);
   common::SetDebugOutputHook({});
   auto has = [&](const std::string& text) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
   };
   EXPECT_TRUE(has("TControlItem\xC2\xA6Information\xC2\xA6Validate(DTM+007 (id=80) x912=0002)"));
   EXPECT_TRUE(has("  Not check : Edi.x912 = \"0002\" <> Ctrl.x912 = \"0004\""));
@@ -346,14 +347,14 @@ TEST_F(ControlTest, RuleOfAnotherUnitIsSkippedWithItsTraceLine) {
 }
 
 TEST_F(ControlTest, FirstMatchingRelationWinsAndUnitNumbersCompareAsIntegers) {
-  std::string path = SqliteEngineDb(
-      "order",
-      "INSERT INTO RELATIONS VALUES(1,'02','12','*','*','T_TWELVE');"
-      "INSERT INTO RELATIONS VALUES(2,'*','*','*','*','t_any');"
-      "INSERT INTO RELATIONS VALUES(3,'02','*','*','*','T_TWELVE');" +
-          ControlTableSql("T_TWELVE") + ControlTableSql("T_ANY") +
-          "INSERT INTO T_TWELVE VALUES(1,'*','EVT','','','','','','','','',0,'',0,1,'','twelve','','');"
-          "INSERT INTO T_ANY VALUES(1,'*','EVT','','','','','','','','',0,'',0,1,'','any','','');");
+  std::string path =
+      SqliteEngineDb("order",
+                     "INSERT INTO RELATIONS VALUES(1,'02','12','*','*','T_TWELVE');"
+                     "INSERT INTO RELATIONS VALUES(2,'*','*','*','*','t_any');"
+                     "INSERT INTO RELATIONS VALUES(3,'02','*','*','*','T_TWELVE');" +
+                         ControlTableSql("T_TWELVE") + ControlTableSql("T_ANY") +
+                         "INSERT INTO T_TWELVE VALUES(1,'*','EVT','','','','','','','','',0,'',0,1,'','twelve','','');"
+                         "INSERT INTO T_ANY VALUES(1,'*','EVT','','','','','','','','',0,'',0,1,'','any','','');");
   UseEngineDb(path);
   EXPECT_EQ(Relations().GetVersion(), "9.9");
   EXPECT_EQ(ControlTables().Count(), 2) << "T_TWELVE is loaded once";
@@ -380,7 +381,8 @@ TEST_F(ControlTest, ScriptFailureEndsControlValidationKeepingEarlierErrors) {
             (std::vector<Found>{
                 {"E0008", -1, "EVT", "Missing mandatory segment (no event (unit \"0020\"))"},
                 {"E0006", 3, "DTM+004", "Script validation error (Unspecified error)"},
-                {"E0003", 0, "", "Validate segments failed (TControlItem.Validate failed (Script Error : Expression expected.))"}}));
+                {"E0003", 0, "",
+                 "Validate segments failed (TControlItem.Validate failed (Script Error : Expression expected.))"}}));
   std::remove(path.c_str());
 }
 
@@ -397,8 +399,7 @@ TEST_F(ControlTest, EngineDatabaseFailuresNameTheirCause) {
     std::string sql;
     const char* reason;
   } cases[] = {
-      {"missing-table", "INSERT INTO RELATIONS VALUES(1,'*','*','*','*','NOPE');",
-       "Control Table \"NOPE\" not found"},
+      {"missing-table", "INSERT INTO RELATIONS VALUES(1,'*','*','*','*','NOPE');", "Control Table \"NOPE\" not found"},
       {"bad-x912", "INSERT INTO RELATIONS VALUES(1,'*','ab','*','*','T');" + ControlTableSql("T"),
        "'ab' is not a valid integer value"},
   };

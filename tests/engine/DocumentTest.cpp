@@ -256,9 +256,9 @@ TEST_F(DocumentTest, FindingsOfASampleThroughDispatch) {
   doc->put_InterApplication(VARIANT_FALSE);
   doc->put_MessageDate(45838.75);  // the time of day is dropped
   Variant r;
-  ASSERT_EQ(Call(doc.Get(), u"Validate", DISPATCH_METHOD, {Variant::Str(Utf8ToUtf16(FirstLine("with-findings.txt", 2)))},
-                 &r),
-            S_OK);
+  ASSERT_EQ(
+      Call(doc.Get(), u"Validate", DISPATCH_METHOD, {Variant::Str(Utf8ToUtf16(FirstLine("with-findings.txt", 2)))}, &r),
+      S_OK);
   EXPECT_EQ(r.boolVal, VARIANT_FALSE);
   r.Clear();
   ASSERT_EQ(Call(doc.Get(), u"Errors", DISPATCH_PROPERTYGET, {Variant::Int(0)}, &r), S_OK);
@@ -291,7 +291,8 @@ TEST_F(DocumentTest, FindingsOfASampleThroughDispatch) {
   ASSERT_EQ(r.vt, VT_DISPATCH);
   v.Clear();
   ASSERT_EQ(Call(r.pdispVal, u"ToString", DISPATCH_PROPERTYGET, {}, &v), S_OK);
-  EXPECT_EQ(Str(v.bstrVal), "SegmentNo:5, SegmentKey:ATT+A020, Warning:Obsolete value for \"C005:1, X011:1\", found \"9\"");
+  EXPECT_EQ(Str(v.bstrVal),
+            "SegmentNo:5, SegmentKey:ATT+A020, Warning:Obsolete value for \"C005:1, X011:1\", found \"9\"");
   v.Clear();
   ASSERT_EQ(Call(r.pdispVal, u"WarningCode", DISPATCH_PROPERTYGET, {}, &v), S_OK);
   EXPECT_EQ(Str(v.bstrVal), "W0001");

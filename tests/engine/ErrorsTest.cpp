@@ -47,15 +47,23 @@ TEST(Catalogue, FillsTemplatesOnce) {
       {"E0002", {}, "Empty Edifact message"},
       {"E0005", {std::int64_t{2}}, "Invalid Edifact message (2 error(s) found)"},
       {"E0009", {std::string("X052:1"), std::string("50%s\"")}, "Invalid value for \"X052:1\", found \"50%s\"\""},
-      {"E0012", {std::string("0039"), std::string("A020"), std::string("9")},
+      {"E0012",
+       {std::string("0039"), std::string("A020"), std::string("9")},
        "Specific value not allowed in Inter-Application mode, found Oca:\"0039\", vist:\"A020\", value:\"9\""},
-      {"E0015", {std::string("X003:1"), std::string("1234567890"), std::int64_t{9}},
+      {"E0015",
+       {std::string("X003:1"), std::string("1234567890"), std::int64_t{9}},
        "Too long value for \"X003:1\", found \"1234567890\", max length = 9"},
-      {"W0012", {std::string("/"), std::string("C010:1, X014:1"), std::string("02/1")},
+      {"W0012",
+       {std::string("/"), std::string("C010:1, X014:1"), std::string("02/1")},
        "Invalid character (\"/\") for \"C010:1, X014:1\", found \"02/1\""},
       // Control characters, NUL included, are escaped: the text is neither cut nor broken.
-      {"E0009", {std::string("X052:1"), std::string("A\0B\r\n", 5)}, "Invalid value for \"X052:1\", found \"A\\x00B\\x0D\\x0A\""},
-      {"W0012", {std::string("\x01"), std::string("C010:1, X014:1"), std::string("02\x01" "1")},
+      {"E0009",
+       {std::string("X052:1"), std::string("A\0B\r\n", 5)},
+       "Invalid value for \"X052:1\", found \"A\\x00B\\x0D\\x0A\""},
+      {"W0012",
+       {std::string("\x01"), std::string("C010:1, X014:1"),
+        std::string("02\x01"
+                    "1")},
        "Invalid character (\"\\x01\") for \"C010:1, X014:1\", found \"02\\x011\""},
   };
   for (const Case& c : cases) {
@@ -85,7 +93,8 @@ TEST(Catalogue, CodeListsAreCommaTextOfTheTables) {
   for (int i = 0; i < 12; ++i) EXPECT_EQ(w[i], WarningTable[i].Code + "=" + WarningTable[i].Message);
   EXPECT_EQ(errors.substr(0, 46), "\"E0001=Exception %s\",\"E0002=Empty Edifact mess");
   EXPECT_NE(errors.find("\"E0007=Value required for \"\"%s\"\"\""), std::string::npos);
-  EXPECT_EQ(e[11], "E0012=Specific value not allowed in Inter-Application mode, found Oca:\"%s\", vist:\"%s\", value:\"%s\"");
+  EXPECT_EQ(e[11],
+            "E0012=Specific value not allowed in Inter-Application mode, found Oca:\"%s\", vist:\"%s\", value:\"%s\"");
   EXPECT_EQ(CommaTextEntry("A=b"), "A=b");
   EXPECT_EQ(CommaTextEntry("a,b"), "\"a,b\"");
 }

@@ -1,6 +1,5 @@
 #include <edicom/EdiCom.h>
 #include <gtest/gtest.h>
-
 #include <sqlite3.h>
 #include <unistd.h>
 

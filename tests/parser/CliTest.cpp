@@ -1,7 +1,6 @@
 // verimek-cli syntax / tree / generate, run as a program against libkalvix.so registered in
 // temporary hives. Other tools read these outputs, so they are compared byte for byte.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -32,9 +31,7 @@ CliRun Cli(const std::string& args) {
 
 class CliParser : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(Cli(std::string("register ") + KALVIX_LIBRARY).rc, 0);
-  }
+  void SetUp() override { ASSERT_EQ(Cli(std::string("register ") + KALVIX_LIBRARY).rc, 0); }
   std::string File(const std::string& name, const std::string& text) {
     std::string path = FHives.Dir() + "/" + name;
     std::ofstream(path, std::ios::binary) << text;
@@ -103,7 +100,8 @@ TEST_F(CliParser, TreePrintsNodesWithTheirValues) {
 }
 
 TEST_F(CliParser, GenerateWritesTheTreeBack) {
-  std::string f = File("gen.txt", "XGH+1+0039+104512+002'\n  XEH+5+1'\n  XRH+1'\n  PTY+003'\n  XRT+1'\n  XET+05'\nXGT+1'");
+  std::string f =
+      File("gen.txt", "XGH+1+0039+104512+002'\n  XEH+5+1'\n  XRH+1'\n  PTY+003'\n  XRT+1'\n  XET+05'\nXGT+1'");
   CliRun r = Cli("generate " + f);
   EXPECT_EQ(r.out, "XGH+1+0039+104512+002'XEH+05+1'XET+05'XGT+1'\n");
   EXPECT_EQ(r.rc, 0);

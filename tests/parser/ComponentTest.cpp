@@ -1,10 +1,9 @@
 // libkalvix.so as its clients see it: registered into temporary hives, created by class id,
 // walked through segment handles and called by name through IDispatch.
+#include <dlfcn.h>
 #include <edicom/EdiComCpp.h>
 #include <gtest/gtest.h>
 #include <kalvix/Kalvix.h>
-
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstring>
@@ -233,8 +232,7 @@ TEST_F(Component, LateBoundCallsByName) {
             S_OK);
   Variant count;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  ASSERT_EQ(d->Invoke(id(u"ErrorCount"), IID_IUnknown, 0, DISPATCH_PROPERTYGET, &none, &count, nullptr, nullptr),
-            S_OK);
+  ASSERT_EQ(d->Invoke(id(u"ErrorCount"), IID_IUnknown, 0, DISPATCH_PROPERTYGET, &none, &count, nullptr, nullptr), S_OK);
   EXPECT_EQ(count.vt, VT_I4);
   EXPECT_EQ(count.lVal, 1);
   Variant index = Variant::Int(0);

@@ -72,7 +72,7 @@ TEST(FuzzRegressions, KeptInputsAndSampleLinesRunClean) {
     if (!ReadLines(std::string(EDI_SHARED_DIR) + file, lines)) continue;
     for (const std::string& line : lines) {
       Exercise(line);
-      }
+    }
   }
   ErrorReporter::SetEchoEnabled(echo);
 }
@@ -89,21 +89,22 @@ TEST(CleanPath, AgreesWithTheTokenParser) {
   const std::string xgh = "XGH+1+0039+104512+002'";
   const std::string cases[] = {
       xgh + "XEH+05+1'GIS+A+1'XET+05'XGT+1'",
-      "\r\n  XGH+01+0039:01+104512+002'\r\nXEH+5\r\n  +1'GIS\n\n+A?+?:+1?" "?'XET\r\n+05'\r\nXGT+1'\r\n",
-      xgh + "XEH+9+1'XET+09'XEH+90+1'XET+90'XGT+1'",                 // class 09 then 90
+      "\r\n  XGH+01+0039:01+104512+002'\r\nXEH+5\r\n  +1'GIS\n\n+A?+?:+1?"
+      "?'XET\r\n+05'\r\nXGT+1'\r\n",
+      xgh + "XEH+9+1'XET+09'XEH+90+1'XET+90'XGT+1'",  // class 09 then 90
       xgh + "XEH+97+1'RFF+?'A:B?''XRH+01'DOC+1+::X'MMD+1+A'XRT+1'XET+97'XGT+1'",
       xgh + "XEH+01+2'XRH+1'ROD+110'XRH+2'ICD+101'XRT+2'XRT+1'XRH+1'ROD+1'XRT+1'XET+01'XGT+1'",
       xgh + "XEH+05+1'XRH+1'PAT+1'XRT+1'XRH+1'ACT+002'XRT+1'XET+05'XGT+1'",  // last block loop fails
-      xgh + "XEH+07+1'XRH+2'LIN+1'XRT+2'XET+07'XGT+1'",              // block level
-      xgh + "XEH+07+1'XRH+1'LIN+1'XRT+1'XET+07'XGT+1'XGH+1+1+2'ADR+1'GIS",  // tokens after the trailer
-      xgh + "XEH+07+1'XET+07'XGT+1'ADR+1'GIS+ZZ?X",                  // a lexical error in the window
-      xgh + "XEH+07+1'XET+07'XGT+1'ADR+1'GIS+ZZ+A?X",                // and one past it
+      xgh + "XEH+07+1'XRH+2'LIN+1'XRT+2'XET+07'XGT+1'",                      // block level
+      xgh + "XEH+07+1'XRH+1'LIN+1'XRT+1'XET+07'XGT+1'XGH+1+1+2'ADR+1'GIS",   // tokens after the trailer
+      xgh + "XEH+07+1'XET+07'XGT+1'ADR+1'GIS+ZZ?X",                          // a lexical error in the window
+      xgh + "XEH+07+1'XET+07'XGT+1'ADR+1'GIS+ZZ+A?X",                        // and one past it
       xgh + "XEH+07+1'XET+07'XGT+1' ",
       xgh + "XEH+07+1'XET+07'XGT+1",
       xgh + "XEH+10+1'XET+01'XGT+1'",
-      xgh + "XEH+07+1'MOA+1:2:3:4:5+6:7:8+9:10:11'XET+07'XGT+1'",    // one element too many
-      xgh + "XEH+07+1'MOA+1:2:3:4:5:6'XET+07'XGT+1'",                 // one component too many
-      xgh + "XEH+97+1'XRH+1'DOC+1'MMD+1'XRT+1'XET+97'XGT+1'",        // MMD needs its "+"
+      xgh + "XEH+07+1'MOA+1:2:3:4:5+6:7:8+9:10:11'XET+07'XGT+1'",  // one element too many
+      xgh + "XEH+07+1'MOA+1:2:3:4:5:6'XET+07'XGT+1'",              // one component too many
+      xgh + "XEH+97+1'XRH+1'DOC+1'MMD+1'XRT+1'XET+97'XGT+1'",      // MMD needs its "+"
       std::string("XGH+1+A+B'XEH+07+1'FTX+1+A\0B'XET+07'XGT+1'", 40),
       "XGH+3+A+B'XEH+12+1'free\xFE'XET+12'XGT+1'",
   };

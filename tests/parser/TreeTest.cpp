@@ -35,8 +35,9 @@ TEST(Tree, ValuesByElementKey) {
     const char* elem;
     int epos;
     const char* want;
-  } cases[] = {{"", 0, "X001", 1, "001"},      {"C001", 0, "X001", 1, "001"},  {"C001", -3, "X001", 1, "001"},
-               {"C001", 1, "X002", 1, "MAIN STREET"}, {"", 0, "X002", 1, ""}, {"c001", 1, "X002", 1, ""},
+  } cases[] = {{"", 0, "X001", 1, "001"},      {"C001", 0, "X001", 1, "001"},
+               {"C001", -3, "X001", 1, "001"}, {"C001", 1, "X002", 1, "MAIN STREET"},
+               {"", 0, "X002", 1, ""},         {"c001", 1, "X002", 1, ""},
                {"", 0, "X001", 2, ""},         {"VERYLONGNAME", 1, "X002", 1, ""}};
   for (const auto& c : cases)
     EXPECT_EQ(t.GetValue(adr, c.comp, c.cpos, c.elem, c.epos), c.want) << c.comp << c.cpos << c.elem << c.epos;
@@ -173,8 +174,7 @@ TEST(Layouts, KeyCountsAndClasses) {
       "RDT5R RFF3S RLE1R ROD5R RPT13R SRO5R VAL1R XEH15T XET1T XGH8T XGT1T XRH1T XRT1T";
   const Layouts& l = Layouts::Get();
   std::string got;
-  for (int i = 0; i < l.Count(); ++i)
-    got += (i ? " " : "") + l.At(i).tag + std::to_string(l.At(i).count) + l.At(i).cls;
+  for (int i = 0; i < l.Count(); ++i) got += (i ? " " : "") + l.At(i).tag + std::to_string(l.At(i).count) + l.At(i).cls;
   EXPECT_EQ(got, counts);
   const SegmentLayout& pty = l.At(l.IndexOf("PTY"));
   EXPECT_EQ(pty.keys[4], "C0602X0441");

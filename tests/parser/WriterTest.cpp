@@ -70,15 +70,16 @@ INSTANTIATE_TEST_SUITE_P(
     Writer, Generated,
     ::testing::Values(
         // Blocks whose segments hold only qualifiers disappear; question mode keeps them.
-        GenCase{"QualifierOnlyBlock",
-                kXgh + kMsg05 + "GIS+A001+6'XRH+1'PTY+003'XRT+1'XRH+1'PTY+003+CLI1'NME+001+DUPONT:JEAN'XRT+1'XET+05'XGT+1'",
-                kXgh + "XEH+05+1+0060+1++11'GIS+A001+6'XRH+1'PTY+003+CLI1'NME+001+DUPONT:JEAN'XRT+1'XET+05'XGT+1'",
-                kXgh + "XEH+05+1+0060+1++11'GIS+A001+6'XRH+1'PTY+003'XRT+1'XRH+1'PTY+003+CLI1'NME+001+DUPONT:JEAN'XRT+1'XET+05'XGT+1'"},
+        GenCase{
+            "QualifierOnlyBlock",
+            kXgh + kMsg05 + "GIS+A001+6'XRH+1'PTY+003'XRT+1'XRH+1'PTY+003+CLI1'NME+001+DUPONT:JEAN'XRT+1'XET+05'XGT+1'",
+            kXgh + "XEH+05+1+0060+1++11'GIS+A001+6'XRH+1'PTY+003+CLI1'NME+001+DUPONT:JEAN'XRT+1'XET+05'XGT+1'",
+            kXgh + "XEH+05+1+0060+1++11'GIS+A001+6'XRH+1'PTY+003'XRT+1'XRH+1'PTY+003+CLI1'NME+001+DUPONT:JEAN'XRT+1'"
+                   "XET+05'XGT+1'"},
         GenCase{"EmptySiblingBlocks", kXgh + kMsg05 + "XRH+1'PTY+003'XRT+1'XRH+1'PTY+004'NME+001'XRT+1'XET+05'XGT+1'",
                 kXgh + "XEH+05+1+0060+1++11'XET+05'XGT+1'",
                 kXgh + "XEH+05+1+0060+1++11'XRH+1'PTY+003'XRT+1'XRH+1'PTY+004'NME+001'XRT+1'XET+05'XGT+1'"},
-        GenCase{"EmptyBlockAfterAWrittenOne",
-                kXgh + kMsg05 + "XRH+1'PTY+003+X'XRT+1'XRH+1'PTY+004'XRT+1'XET+05'XGT+1'",
+        GenCase{"EmptyBlockAfterAWrittenOne", kXgh + kMsg05 + "XRH+1'PTY+003+X'XRT+1'XRH+1'PTY+004'XRT+1'XET+05'XGT+1'",
                 kXgh + "XEH+05+1+0060+1++11'XRH+1'PTY+003+X'XRT+1'XET+05'XGT+1'",
                 kXgh + "XEH+05+1+0060+1++11'XRH+1'PTY+003+X'XRT+1'XRH+1'PTY+004'XRT+1'XET+05'XGT+1'"},
         // A block written at depth 2 keeps its empty enclosing block; the XRT of that block
@@ -169,14 +170,16 @@ TEST_F(Writer, QuestionModeSurvivesReset) {
 }
 
 TEST_F(Writer, DeletedSegmentsAreLeftOut) {
-  const std::string text = kXgh + "XEH+91+1'NME+001+DUPONT'ADR+001+STREET'DTM+1:2'XRH+1'QRS+1+A'XRH+2'RDT+1+B'XRT+2'"
-                                  "XRT+1'XRH+1'DOC+1+C'XRT+1'XET+91'XEH+90+1'NME+1+X'XET+90'XGT+1'";
+  const std::string text = kXgh +
+                           "XEH+91+1'NME+001+DUPONT'ADR+001+STREET'DTM+1:2'XRH+1'QRS+1+A'XRH+2'RDT+1+B'XRT+2'"
+                           "XRT+1'XRH+1'DOC+1+C'XRT+1'XET+91'XEH+90+1'NME+1+X'XET+90'XGT+1'";
   Generate(text);
   ComPtr<IEdiSegment> adr = Find("ADR");
   ASSERT_TRUE(adr);
   ASSERT_EQ(adr->Delete(), S_OK);
-  EXPECT_EQ(Gen(), kXgh + "XEH+91+1'NME+001+DUPONT'DTM+1:2'XRH+1'QRS+1+A'XRH+2'RDT+1+B'XRT+2'XRT+1'XRH+1'DOC+1+C'"
-                          "XRT+1'XET+91'XEH+90+1'NME+1+X'XET+90'XGT+1'");
+  EXPECT_EQ(Gen(), kXgh +
+                       "XEH+91+1'NME+001+DUPONT'DTM+1:2'XRH+1'QRS+1+A'XRH+2'RDT+1+B'XRT+2'XRT+1'XRH+1'DOC+1+C'"
+                       "XRT+1'XET+91'XEH+90+1'NME+1+X'XET+90'XGT+1'");
   // Navigation still reaches the deleted node.
   ComPtr<IEdiSegment> nme = Find("NME");
   Variant next;

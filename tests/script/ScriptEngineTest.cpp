@@ -39,21 +39,26 @@ class HostTest : public ::testing::Test {
 };
 
 TEST_F(HostTest, CallsHostFunctionsWithTheirArguments) {
-  ASSERT_TRUE(FEngine.Run("IF findchild('IFD') AND NOT FINDCHILD('ICD') THEN Trace('both'); "
-                          "Trace := 'assignment form'; r := FindChild('I' + 'FD')"));
-  EXPECT_EQ(FCalls, (std::vector<std::string>{"FindChild IFD", "FindChild ICD", "Trace both",
-                                              "Trace assignment form", "FindChild IFD"}));
+  ASSERT_TRUE(
+      FEngine.Run("IF findchild('IFD') AND NOT FINDCHILD('ICD') THEN Trace('both'); "
+                  "Trace := 'assignment form'; r := FindChild('I' + 'FD')"));
+  EXPECT_EQ(FCalls, (std::vector<std::string>{"FindChild IFD", "FindChild ICD", "Trace both", "Trace assignment form",
+                                              "FindChild IFD"}));
   EXPECT_EQ(Describe(*FEngine.FindVariable("R")), "BOOLEAN True");
 }
 
 TEST_F(HostTest, ChecksArgumentsBeforeTheCall) {
   const std::vector<Case> cases = {
       {"r := FindChild(1)",
-       "Runtime Error: Function FindChild expects type STRING instead of type INTEGER at argument 1 [line: 1, column: 16]"},
+       "Runtime Error: Function FindChild expects type STRING instead of type INTEGER at argument 1 [line: 1, column: "
+       "16]"},
       {"r := FindChild('a', 'b')", "Runtime Error: Too many arguments for function FindChild! [line: 1, column: 6]"},
-      {"r := FindChild", "Runtime Error: Not enough arguments for function FindChild (0 instead of 1). [line: 1, column: 6]"},
-      {"r := FindChild()", "Runtime Error: Not enough arguments for function FindChild (0 instead of 1). [line: 1, column: 6]"},
-      {"r := Trace('x')", "Error: Function Trace returns type VOID instead of BOOLEAN/INTEGER/FLOAT/STRING [line: 1, column: 6]"},
+      {"r := FindChild",
+       "Runtime Error: Not enough arguments for function FindChild (0 instead of 1). [line: 1, column: 6]"},
+      {"r := FindChild()",
+       "Runtime Error: Not enough arguments for function FindChild (0 instead of 1). [line: 1, column: 6]"},
+      {"r := Trace('x')",
+       "Error: Function Trace returns type VOID instead of BOOLEAN/INTEGER/FLOAT/STRING [line: 1, column: 6]"},
       {"r := Find('x')", "Error: Function Find not found [line: 1, column: 6]"},
   };
   for (const Case& c : cases) {
@@ -141,7 +146,8 @@ TEST(ScriptGlobalTest, ConstantsCannotBeAssigned) {
   TScriptEngine e;
   e.SetGlobalConstant("Value", TValue("0002"));
   EXPECT_EQ(Outcome(e, "r := value = '0002'"), "BOOLEAN True");
-  EXPECT_EQ(Outcome(e, "r := 1; Value := 'x'"), "Runtime Error: Constant Value can't be assigned. [line: 1, column: 9]");
+  EXPECT_EQ(Outcome(e, "r := 1; Value := 'x'"),
+            "Runtime Error: Constant Value can't be assigned. [line: 1, column: 9]");
   EXPECT_EQ(Outcome(e, "inc(Value)"), "Runtime Error: Constant Value can't be assigned. [line: 1, column: 5]");
   EXPECT_EQ(Outcome(e, "SetArray(value, INTEGER, 1)"),
             "Runtime Error: Constant value can't be assigned. [line: 1, column: 10]");
@@ -193,8 +199,9 @@ TEST(ScriptGlobalTest, FindVariableAndVariables) {
 
 TEST_F(HostTest, HostFunctionsSeeTheVariablesOfTheRunningScript) {
   FEngine.SetGlobalVariable("Preset", TValue("x"));
-  ASSERT_TRUE(FEngine.Run("a := VarExists('x'); x := 1; b := VarExists('X'); c := VarExists('Preset'); "
-                          "d := VarExists('nowhere')"));
+  ASSERT_TRUE(
+      FEngine.Run("a := VarExists('x'); x := 1; b := VarExists('X'); c := VarExists('Preset'); "
+                  "d := VarExists('nowhere')"));
   std::string got;
   for (const char* n : {"a", "b", "c", "d"}) got += FEngine.FindVariable(n)->AsString() + " ";
   EXPECT_EQ(got, "False True True False ");
@@ -208,8 +215,9 @@ TEST(ScriptNoticeTest, EveryAssignmentIsReportedBeforeItIsStored) {
     const TValue* now = e.FindVariable(name);
     notices.push_back(name + " " + Describe(value) + " (was " + (now ? Describe(*now) : "none") + ")");
   };
-  ASSERT_TRUE(e.Run("x := 1; f := 0.5; f := 2; inc(x); G := g + x; SetArray(a, INTEGER, 2); a[0] := 5; "
-                    "FOR i := 1 TO 2 DO ;"));
+  ASSERT_TRUE(
+      e.Run("x := 1; f := 0.5; f := 2; inc(x); G := g + x; SetArray(a, INTEGER, 2); a[0] := 5; "
+            "FOR i := 1 TO 2 DO ;"));
   EXPECT_EQ(notices, (std::vector<std::string>{
                          "x INTEGER 1 (was unassigned)",
                          "f FLOAT 0.5 (was unassigned)",
@@ -242,7 +250,8 @@ TEST(ScriptMessageTest, ShownWithKindAndPosition) {
       {{mkWarning, "w", 3, 4}, "Warning: w [line: 3, column: 4]"},
       {{mkError, "e", 5, 6}, "Error: e [line: 5, column: 6]"},
       {{mkRuntimeError, "r", 7, 8}, "Runtime Error: r [line: 7, column: 8]"},
-      {{mkError, "Script compiled with errors. Can't execute!", 0, 0}, "Error: Script compiled with errors. Can't execute!"},
+      {{mkError, "Script compiled with errors. Can't execute!", 0, 0},
+       "Error: Script compiled with errors. Can't execute!"},
   };
   for (const auto& [message, shown] : cases) EXPECT_EQ(message.ToString(), shown);
 }

@@ -152,7 +152,8 @@ TEST(ScriptParserTest, SyntaxErrors) {
       {"IF true THEN r := 1; ELSE r := 2", "Error: Invalid Instruction. [line: 1, column: 22]"},
       {"r := 1;\n\n  s := )", "Error: Expression expected. [line: 3, column: 8]"},
       {"break", "Error: Invalid Instruction. [line: 1, column: 1]"},
-      {"r := exit", "Error: Function exit returns type VOID instead of BOOLEAN/INTEGER/FLOAT/STRING [line: 1, column: 6]"},
+      {"r := exit",
+       "Error: Function exit returns type VOID instead of BOOLEAN/INTEGER/FLOAT/STRING [line: 1, column: 6]"},
       {"inc(5)", "Error: Name expected [line: 1, column: 5]"},
   });
 }
@@ -174,11 +175,14 @@ TEST(ScriptParserTest, CompileStopsAtTheFirstErrorItCannotPassOver) {
 
 TEST(ScriptVariableTest, TypesAreFixedByTheFirstAssignment) {
   ExpectOutcomes({
-      {"x := 1; x := 'a'", "Runtime Error: Variable x expects type INTEGER instead of type STRING. [line: 1, column: 9]"},
-      {"x := 1; x := 1.5", "Runtime Error: Variable x expects type INTEGER instead of type FLOAT. [line: 1, column: 9]"},
+      {"x := 1; x := 'a'",
+       "Runtime Error: Variable x expects type INTEGER instead of type STRING. [line: 1, column: 9]"},
+      {"x := 1; x := 1.5",
+       "Runtime Error: Variable x expects type INTEGER instead of type FLOAT. [line: 1, column: 9]"},
       {"x := 'a'; x := true",
        "Runtime Error: Variable x expects type STRING instead of type BOOLEAN. [line: 1, column: 11]"},
-      {"x := true; X := 0", "Runtime Error: Variable X expects type BOOLEAN instead of type INTEGER. [line: 1, column: 12]"},
+      {"x := true; X := 0",
+       "Runtime Error: Variable X expects type BOOLEAN instead of type INTEGER. [line: 1, column: 12]"},
       // A float variable takes an integer, as a float.
       {"r := 1.5; r := 2", "FLOAT 2"},
       {"r := 1; r := r + 1", "INTEGER 2"},
@@ -210,7 +214,8 @@ TEST(ScriptStatementTest, LoopsAndBranches) {
       {"r := 0; FOR i := -2147483647 - 1 DOWNTO -2147483647 - 1 DO inc(r)", "INTEGER 1"},
       {"r := 0; FOR i := 1 TO 5 DO BEGIN IF i = 2 THEN continue; IF i = 4 THEN break; r := r * 10 + i END",
        "INTEGER 13"},
-      {"i := 0; r := 0; WHILE i < 10 DO BEGIN inc(i); IF i MOD 2 = 0 THEN continue; IF i > 7 THEN break; r := r + i END",
+      {"i := 0; r := 0; WHILE i < 10 DO BEGIN inc(i); IF i MOD 2 = 0 THEN continue; IF i > 7 THEN break; r := r + i "
+       "END",
        "INTEGER 16"},
       // continue in REPEAT goes to the UNTIL test, not back to the top.
       {"i := 0; r := 0; REPEAT inc(i); inc(r); IF i = 3 THEN continue UNTIL i >= 3", "INTEGER 3"},
@@ -228,8 +233,9 @@ TEST(ScriptStatementTest, LoopsAndBranches) {
       {"FOR i := 1 TO 2.5 DO",
        "Runtime Error: Bad arguments for function \"FOR\": Arguments: (INTEGER, FLOAT) Parameter patterns: "
        "(INTEGER, INTEGER) [line: 1, column: 5]"},
-      {"s := 'a'; FOR s := 1 TO 2 DO", "Runtime Error: Variable s expects type STRING instead of type INTEGER. "
-                                       "[line: 1, column: 15]"},
+      {"s := 'a'; FOR s := 1 TO 2 DO",
+       "Runtime Error: Variable s expects type STRING instead of type INTEGER. "
+       "[line: 1, column: 15]"},
   });
 }
 
@@ -257,7 +263,8 @@ TEST(ScriptBuiltinTest, RoutinesAndTheirArguments) {
        "Runtime Error: Bad arguments for function \"length\": Arguments: (INTEGER) Parameter patterns: (STRING), "
        "(ARRAY BOOLEAN/INTEGER/FLOAT/STRING) [line: 1, column: 6]"},
       {"r := length('a', 'b')", "Runtime Error: Too many arguments for function length! [line: 1, column: 6]"},
-      {"r := length()", "Runtime Error: Not enough arguments for function length (0 instead of 1). [line: 1, column: 6]"},
+      {"r := length()",
+       "Runtime Error: Not enough arguments for function length (0 instead of 1). [line: 1, column: 6]"},
       {"r := length", "Runtime Error: Not enough arguments for function length (0 instead of 1). [line: 1, column: 6]"},
       {"r := 1; inc(r); inc(r, 5); dec(r, 2); Dec(r)", "INTEGER 4"},
       {"r := 1.5; inc(r, 2)", "FLOAT 3.5"},
@@ -307,7 +314,8 @@ TEST(ScriptArrayTest, ElementsBoundsAndCopies) {
        "Runtime Error: Array index (-1) out of bounds (dimension 1 has bounds [0..1]) [line: 1, column: 28]"},
       {"SetArray(a, INTEGER, 0); r := a[0]",
        "Runtime Error: Array index (0) out of bounds (dimension 1 has bounds [0..-1]) [line: 1, column: 33]"},
-      {"SetArray(a, INTEGER, 2); r := a[0, 0]", "Runtime Error: Bad number of indices (2 instead of 1) [line: 1, column: 31]"},
+      {"SetArray(a, INTEGER, 2); r := a[0, 0]",
+       "Runtime Error: Bad number of indices (2 instead of 1) [line: 1, column: 31]"},
       {"x := 1; r := x[0]", "Runtime Error: Bad number of indices (1 instead of 0) [line: 1, column: 14]"},
       {"r := never[0]", "Runtime Error: Variable never is not defined. [line: 1, column: 6]"},
       {"SetArray(a, INTEGER, 2); r := a['x']",
@@ -320,7 +328,8 @@ TEST(ScriptArrayTest, ElementsBoundsAndCopies) {
       {"SetArray(a, INTEGER, 2); r := a + 1",
        "Runtime Error: Bad arguments for function \"+\": Arguments: (ARRAY INTEGER, INTEGER) Parameter patterns: "
        "(INTEGER/FLOAT, INTEGER/FLOAT), (STRING, STRING) [line: 1, column: 33]"},
-      {"SetArray(a, 3, 2)", "Runtime Error: Bad array type! (VOID/BOOLEAN) Only basic types allowed. [line: 1, column: 13]"},
+      {"SetArray(a, 3, 2)",
+       "Runtime Error: Bad array type! (VOID/BOOLEAN) Only basic types allowed. [line: 1, column: 13]"},
       {"SetArray(a, 0, 2)", "Runtime Error: Bad array type! (0) Only basic types allowed. [line: 1, column: 13]"},
       {"SetArray(a, INTEGER, -1)", "Runtime Error: Invalid array length (-1) [line: 1, column: 22]"},
       {"SetArray(a, INTEGER, 2000, 2000)",
@@ -329,8 +338,9 @@ TEST(ScriptArrayTest, ElementsBoundsAndCopies) {
       {"SetArray(a, INTEGER, 0, 2147483647, 2147483647); r := length(a)", "INTEGER 0"},
       {"SetArray(a, INTEGER, 0, 2147483647, 2147483647); SetArray(a, INTEGER, 5)",
        "Runtime Error: Array too large (more than 1048576 elements) [line: 1, column: 50]"},
-      {"SetArray(a, INTEGER)", "Runtime Error: Not enough arguments for function SetArray (2 instead of 3). "
-                               "[line: 1, column: 1]"},
+      {"SetArray(a, INTEGER)",
+       "Runtime Error: Not enough arguments for function SetArray (2 instead of 3). "
+       "[line: 1, column: 1]"},
       {"SetArray(a[0], INTEGER, 1)", "Error: Name expected [line: 1, column: 10]"},
   });
 }

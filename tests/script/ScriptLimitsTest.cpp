@@ -65,7 +65,8 @@ TEST(ScriptLimitTest, TextsAndArraysCannotFillMemory) {
       {"s := ''; WHILE true DO s := s + 'xxxxxxxxxxxxxxxx'", "Script stopped."},
       {"WHILE true DO Send('xxxxxxxxxxxxxxxx')", "String too long (more than 16777216 bytes)"},
       {"SetArray(a, STRING, 100000); WHILE true DO BEGIN b := a; SetArray(a, STRING, 100000) END", "Script stopped."},
-      {"s := 'xxxxxxxxxxxxxxxx'; SetArray(a, STRING, 100000); FOR i := 0 TO 99999 DO BEGIN a[i] := s + s; s := a[i] END",
+      {"s := 'xxxxxxxxxxxxxxxx'; SetArray(a, STRING, 100000); FOR i := 0 TO 99999 DO BEGIN a[i] := s + s; s := a[i] "
+       "END",
        "String too long (more than 16777216 bytes)"},
   };
   for (const Case& c : cases) {

@@ -19,7 +19,8 @@ inline std::string Describe(const TValue& v) {
 
 // After a clean run, the variable r described; otherwise the first message as shown.
 inline std::string Outcome(TScriptEngine& engine, const std::string& script) {
-  if (!engine.Run(script)) return engine.Messages().empty() ? "<failed without message>" : engine.Messages()[0].ToString();
+  if (!engine.Run(script))
+    return engine.Messages().empty() ? "<failed without message>" : engine.Messages()[0].ToString();
   const TValue* r = engine.FindVariable("r");
   return r ? Describe(*r) : "<no r>";
 }

@@ -169,12 +169,27 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, WORD, VARTYPE vt) {
     VARTYPE base = s.vt & ~VT_BYREF;
     if (!s.byref) return E_INVALIDARG;
     switch (base) {
-      case VT_I4: s.vt = VT_I4; s.lVal = *s.plVal; break;
-      case VT_BOOL: s.vt = VT_BOOL; s.boolVal = *s.pboolVal; break;
-      case VT_R8: s.vt = VT_R8; s.dblVal = *s.pdblVal; break;
-      case VT_BSTR: s.vt = VT_BSTR; s.bstrVal = *s.pbstrVal; break;
-      case VT_VARIANT: s = *s.pvarVal; break;
-      default: return DISP_E_TYPEMISMATCH;
+      case VT_I4:
+        s.vt = VT_I4;
+        s.lVal = *s.plVal;
+        break;
+      case VT_BOOL:
+        s.vt = VT_BOOL;
+        s.boolVal = *s.pboolVal;
+        break;
+      case VT_R8:
+        s.vt = VT_R8;
+        s.dblVal = *s.pdblVal;
+        break;
+      case VT_BSTR:
+        s.vt = VT_BSTR;
+        s.bstrVal = *s.pbstrVal;
+        break;
+      case VT_VARIANT:
+        s = *s.pvarVal;
+        break;
+      default:
+        return DISP_E_TYPEMISMATCH;
     }
   }
   Variant out;
@@ -194,9 +209,12 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, WORD, VARTYPE vt) {
         if (vt == VT_I2 && (d < -32768 || d > 32767)) return DISP_E_OVERFLOW;
         if (vt == VT_UI1 && (d < 0 || d > 255)) return DISP_E_OVERFLOW;
         out.vt = vt;
-        if (vt == VT_I4) out.lVal = static_cast<std::int32_t>(d);
-        else if (vt == VT_I2) out.iVal = static_cast<std::int16_t>(d);
-        else out.bVal = static_cast<std::uint8_t>(d);
+        if (vt == VT_I4)
+          out.lVal = static_cast<std::int32_t>(d);
+        else if (vt == VT_I2)
+          out.iVal = static_cast<std::int16_t>(d);
+        else
+          out.bVal = static_cast<std::uint8_t>(d);
         break;
       }
       case VT_R8:
@@ -227,17 +245,27 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, WORD, VARTYPE vt) {
         std::string t;
         char buf[64];
         switch (s.vt) {
-          case VT_EMPTY: break;
-          case VT_I2: t = std::to_string(s.iVal); break;
-          case VT_I4: t = std::to_string(s.lVal); break;
-          case VT_UI1: t = std::to_string(s.bVal); break;
+          case VT_EMPTY:
+            break;
+          case VT_I2:
+            t = std::to_string(s.iVal);
+            break;
+          case VT_I4:
+            t = std::to_string(s.lVal);
+            break;
+          case VT_UI1:
+            t = std::to_string(s.bVal);
+            break;
           case VT_R8:
           case VT_DATE:
             std::snprintf(buf, sizeof buf, "%.15g", s.dblVal);
             t = buf;
             break;
-          case VT_BOOL: t = s.boolVal ? "True" : "False"; break;
-          default: return DISP_E_TYPEMISMATCH;
+          case VT_BOOL:
+            t = s.boolVal ? "True" : "False";
+            break;
+          default:
+            return DISP_E_TYPEMISMATCH;
         }
         out.vt = VT_BSTR;
         out.bstrVal = SysAllocString(Utf8ToUtf16(t).c_str());
@@ -374,7 +402,8 @@ HRESULT GetErrorInfoText(BSTR* description, BSTR* source) {
   if (description) *description = nullptr;
   if (source) *source = nullptr;
   if (!tErrorPending) return S_FALSE;
-  if (description) *description = SysAllocStringLen(tErrorDescription.data(), static_cast<unsigned>(tErrorDescription.size()));
+  if (description)
+    *description = SysAllocStringLen(tErrorDescription.data(), static_cast<unsigned>(tErrorDescription.size()));
   if (source) *source = SysAllocStringLen(tErrorSource.data(), static_cast<unsigned>(tErrorSource.size()));
   ClearErrorInfo();
   return S_OK;

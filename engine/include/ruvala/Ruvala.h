@@ -35,7 +35,7 @@ struct IEdiWarning;
 
 // "Dispatch interface for EdiDocument Object". Dispatch ids in the comments.
 struct IEdiDocument : IDispatch {
-  virtual HRESULT Validate(BSTR e1, VARIANT_BOOL* valid) = 0;                    // 1
+  virtual HRESULT Validate(BSTR e1, VARIANT_BOOL* valid) = 0;                   // 1
   virtual HRESULT get_ErrorCount(std::int32_t* count) = 0;                      // 2
   virtual HRESULT get_Errors(std::int32_t index, IEdiError** error) = 0;        // 3
   virtual HRESULT get_InterApplication(VARIANT_BOOL* value) = 0;                // 4
@@ -74,15 +74,15 @@ struct IEdiError : IDispatch {
 };
 
 struct IEdiWarning : IDispatch {
-  virtual HRESULT get_SegmentNo(std::int32_t* value) = 0;     // 201
-  virtual HRESULT put_SegmentNo(std::int32_t value) = 0;      // 201
-  virtual HRESULT get_SegmentKey(BSTR* value) = 0;            // 202
-  virtual HRESULT put_SegmentKey(BSTR value) = 0;             // 202
-  virtual HRESULT get_WarningMessage(BSTR* value) = 0;        // 203
-  virtual HRESULT put_WarningMessage(BSTR value) = 0;         // 203
-  virtual HRESULT get_ToString(BSTR* value) = 0;              // 204
-  virtual HRESULT get_WarningCode(BSTR* value) = 0;           // 205
-  virtual HRESULT put_WarningCode(BSTR value) = 0;            // 205
+  virtual HRESULT get_SegmentNo(std::int32_t* value) = 0;  // 201
+  virtual HRESULT put_SegmentNo(std::int32_t value) = 0;   // 201
+  virtual HRESULT get_SegmentKey(BSTR* value) = 0;         // 202
+  virtual HRESULT put_SegmentKey(BSTR value) = 0;          // 202
+  virtual HRESULT get_WarningMessage(BSTR* value) = 0;     // 203
+  virtual HRESULT put_WarningMessage(BSTR value) = 0;      // 203
+  virtual HRESULT get_ToString(BSTR* value) = 0;           // 204
+  virtual HRESULT get_WarningCode(BSTR* value) = 0;        // 205
+  virtual HRESULT put_WarningCode(BSTR value) = 0;         // 205
 
  protected:
   ~IEdiWarning() = default;

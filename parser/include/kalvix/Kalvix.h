@@ -31,23 +31,23 @@ constexpr const char* ProgID_EdiSegment = "Tarnholt.EdiSegment.1";
 // Dispatch ids in the comments. Results marked "variant" hold a new IEdiSegment handle
 // (VT_DISPATCH) or VT_NULL when there is no segment.
 struct IEdiMessage : IDispatch {
-  virtual HRESULT put_InputStream(BSTR text) = 0;                             // 1
-  virtual HRESULT get_ErrorCount(std::int32_t* count) = 0;                    // 2
-  virtual HRESULT get_Error(std::int32_t errorId, BSTR* text) = 0;            // 3; E_INVALIDARG out of range
-  virtual HRESULT GetFirstSgmt(VARIANT* segment) = 0;                         // 4
-  virtual HRESULT Reset() = 0;                                                // 5
-  virtual HRESULT get_QuestionMode(std::int32_t* value) = 0;                  // 6
-  virtual HRESULT put_QuestionMode(std::int32_t value) = 0;                   // 6
-  virtual HRESULT NewSegment(BSTR tag) = 0;                                   // 7
-  virtual HRESULT Insert(BSTR value, BSTR de, std::int32_t depos) = 0;        // 8
+  virtual HRESULT put_InputStream(BSTR text) = 0;                       // 1
+  virtual HRESULT get_ErrorCount(std::int32_t* count) = 0;              // 2
+  virtual HRESULT get_Error(std::int32_t errorId, BSTR* text) = 0;      // 3; E_INVALIDARG out of range
+  virtual HRESULT GetFirstSgmt(VARIANT* segment) = 0;                   // 4
+  virtual HRESULT Reset() = 0;                                          // 5
+  virtual HRESULT get_QuestionMode(std::int32_t* value) = 0;            // 6
+  virtual HRESULT put_QuestionMode(std::int32_t value) = 0;             // 6
+  virtual HRESULT NewSegment(BSTR tag) = 0;                             // 7
+  virtual HRESULT Insert(BSTR value, BSTR de, std::int32_t depos) = 0;  // 8
   virtual HRESULT InsertInComponent(BSTR value, BSTR cde, std::int32_t cdepos, BSTR de,
-                                    std::int32_t depos) = 0;                  // 9
-  virtual HRESULT get_OutputStream(BSTR* text) = 0;                           // 10
-  virtual HRESULT FindFirstSgmt(BSTR tag, BSTR qual, VARIANT* segment) = 0;   // 11
-  virtual HRESULT NewMessage() = 0;                                           // 12
-  virtual HRESULT Generate(BSTR* text) = 0;                                   // 13
+                                    std::int32_t depos) = 0;                 // 9
+  virtual HRESULT get_OutputStream(BSTR* text) = 0;                          // 10
+  virtual HRESULT FindFirstSgmt(BSTR tag, BSTR qual, VARIANT* segment) = 0;  // 11
+  virtual HRESULT NewMessage() = 0;                                          // 12
+  virtual HRESULT Generate(BSTR* text) = 0;                                  // 13
   virtual HRESULT PatchSegment(BSTR tag, std::int32_t dataIndex, std::int32_t isData,
-                               std::int32_t* previous) = 0;                   // 14
+                               std::int32_t* previous) = 0;  // 14
 
  protected:
   ~IEdiMessage() = default;
@@ -55,31 +55,31 @@ struct IEdiMessage : IDispatch {
 
 // A handle on one node of a message's tree. Flags are returned as 0 or 1.
 struct IEdiSegment : IDispatch {
-  virtual HRESULT get_Tag(BSTR* tag) = 0;                                                   // 1
-  virtual HRESULT Find(BSTR pDe, std::int32_t depos, BSTR* value) = 0;                      // 2
+  virtual HRESULT get_Tag(BSTR* tag) = 0;                               // 1
+  virtual HRESULT Find(BSTR pDe, std::int32_t depos, BSTR* value) = 0;  // 2
   virtual HRESULT FindInComponent(BSTR pCde, std::int32_t cdepos, BSTR pDe, std::int32_t depos,
-                                  BSTR* value) = 0;                                        // 3
-  virtual HRESULT GetNextSgmt(VARIANT* segment) = 0;                                        // 4
-  virtual HRESULT get_Level(std::int32_t* level) = 0;                                       // 5
-  virtual HRESULT get_Empty(std::int32_t* empty) = 0;                                       // 6
-  virtual HRESULT put_Empty(std::int32_t value) = 0;                                        // 6
-  virtual HRESULT get_Rubrique(std::int32_t* rubrique) = 0;                                 // 7
-  virtual HRESULT get_IsPositionalData(std::int32_t* positional) = 0;                       // 8
-  virtual HRESULT get_PositionalData(BSTR* text) = 0;                                       // 9
-  virtual HRESULT GetPrevSgmt(VARIANT* segment) = 0;                                        // 10
-  virtual HRESULT GetFirstChild(VARIANT* segment) = 0;                                      // 11
-  virtual HRESULT GetNextSibling(VARIANT* segment) = 0;                                     // 12
-  virtual HRESULT get_Qualifier(BSTR* qualifier) = 0;                                       // 13
-  virtual HRESULT put_Qualifier(BSTR qualifier) = 0;                                        // 13
-  virtual HRESULT get_Data(std::int32_t* data) = 0;                                         // 14
-  virtual HRESULT put_Data(std::int32_t data) = 0;                                          // 14
-  virtual HRESULT Insert(BSTR value, BSTR pDe, std::int32_t depos) = 0;                     // 15
+                                  BSTR* value) = 0;                      // 3
+  virtual HRESULT GetNextSgmt(VARIANT* segment) = 0;                     // 4
+  virtual HRESULT get_Level(std::int32_t* level) = 0;                    // 5
+  virtual HRESULT get_Empty(std::int32_t* empty) = 0;                    // 6
+  virtual HRESULT put_Empty(std::int32_t value) = 0;                     // 6
+  virtual HRESULT get_Rubrique(std::int32_t* rubrique) = 0;              // 7
+  virtual HRESULT get_IsPositionalData(std::int32_t* positional) = 0;    // 8
+  virtual HRESULT get_PositionalData(BSTR* text) = 0;                    // 9
+  virtual HRESULT GetPrevSgmt(VARIANT* segment) = 0;                     // 10
+  virtual HRESULT GetFirstChild(VARIANT* segment) = 0;                   // 11
+  virtual HRESULT GetNextSibling(VARIANT* segment) = 0;                  // 12
+  virtual HRESULT get_Qualifier(BSTR* qualifier) = 0;                    // 13
+  virtual HRESULT put_Qualifier(BSTR qualifier) = 0;                     // 13
+  virtual HRESULT get_Data(std::int32_t* data) = 0;                      // 14
+  virtual HRESULT put_Data(std::int32_t data) = 0;                       // 14
+  virtual HRESULT Insert(BSTR value, BSTR pDe, std::int32_t depos) = 0;  // 15
   virtual HRESULT InsertInComponent(BSTR value, BSTR pCde, std::int32_t cdepos, BSTR pDe,
-                                    std::int32_t depos) = 0;                               // 16
-  virtual HRESULT AddChild(BSTR tag, VARIANT* segment) = 0;                                 // 17
-  virtual HRESULT AddSegment(BSTR tag, VARIANT* segment) = 0;                               // 18
-  virtual HRESULT get_Parent(VARIANT* segment) = 0;                                         // 19
-  virtual HRESULT Delete() = 0;                                                             // 20
+                                    std::int32_t depos) = 0;   // 16
+  virtual HRESULT AddChild(BSTR tag, VARIANT* segment) = 0;    // 17
+  virtual HRESULT AddSegment(BSTR tag, VARIANT* segment) = 0;  // 18
+  virtual HRESULT get_Parent(VARIANT* segment) = 0;            // 19
+  virtual HRESULT Delete() = 0;                                // 20
 
  protected:
   ~IEdiSegment() = default;
@@ -96,8 +96,7 @@ struct IEdiSegmentValues : IUnknown {
   // message's own 8-bit text (the code page of InputStream); it stays valid until the tree
   // changes or the message goes.
   virtual HRESULT FindValue(const char* cde, std::int32_t cdeLength, std::int32_t cdepos, const char* de,
-                            std::int32_t deLength, std::int32_t depos, const char** value,
-                            std::int32_t* length) = 0;
+                            std::int32_t deLength, std::int32_t depos, const char** value, std::int32_t* length) = 0;
   // Tag and Qualifier the same way, as 8-bit text.
   virtual HRESULT TagValue(const char** value, std::int32_t* length) = 0;
   virtual HRESULT QualifierValue(const char** value, std::int32_t* length) = 0;

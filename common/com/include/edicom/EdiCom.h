@@ -175,11 +175,9 @@ struct IUnknown {
 struct IDispatch : IUnknown {
   virtual HRESULT GetTypeInfoCount(unsigned* pctinfo) = 0;
   virtual HRESULT GetTypeInfo(unsigned iTInfo, LCID lcid, void** ppTInfo) = 0;
-  virtual HRESULT GetIDsOfNames(REFIID riid, LPCOLESTR* rgszNames, unsigned cNames, LCID lcid,
-                                DISPID* rgDispId) = 0;
-  virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
-                         DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                         unsigned* puArgErr) = 0;
+  virtual HRESULT GetIDsOfNames(REFIID riid, LPCOLESTR* rgszNames, unsigned cNames, LCID lcid, DISPID* rgDispId) = 0;
+  virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, unsigned* puArgErr) = 0;
 
  protected:
   ~IDispatch() = default;
@@ -196,8 +194,8 @@ struct IClassFactory : IUnknown {
 // What a server registers per class (DllRegisterServer).
 struct ClassRegistration {
   const CLSID* clsid;
-  const char* description;          // "EdiMessage Class"
-  const char* progId;               // "Tarnholt.EdiMessage.1"
+  const char* description;           // "EdiMessage Class"
+  const char* progId;                // "Tarnholt.EdiMessage.1"
   const char* versionIndependentId;  // "Tarnholt.EdiMessage", or nullptr
 };
 struct TypeLibRegistration {
@@ -231,8 +229,8 @@ EDICOM_API int CoApartmentDepth();
 // Creation through the class registry (HKEY_CLASSES_ROOT\CLSID\{...}\InprocServer32).
 EDICOM_API edicom::HRESULT CoCreateInstance(edicom::REFCLSID rclsid, edicom::IUnknown* pUnkOuter,
                                             edicom::DWORD dwClsContext, edicom::REFIID riid, void** ppv);
-EDICOM_API edicom::HRESULT CoGetClassObject(edicom::REFCLSID rclsid, edicom::DWORD dwClsContext,
-                                            void* pvReserved, edicom::REFIID riid, void** ppv);
+EDICOM_API edicom::HRESULT CoGetClassObject(edicom::REFCLSID rclsid, edicom::DWORD dwClsContext, void* pvReserved,
+                                            edicom::REFIID riid, void** ppv);
 EDICOM_API edicom::HRESULT CLSIDFromProgID(edicom::LPCOLESTR lpszProgID, edicom::CLSID* pclsid);
 EDICOM_API edicom::HRESULT CLSIDFromString(edicom::LPCOLESTR lpsz, edicom::CLSID* pclsid);
 // Writes "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" and a NUL; returns the characters written

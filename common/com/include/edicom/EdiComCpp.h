@@ -173,7 +173,9 @@ class BStr {
     return &FStr;
   }
   unsigned Length() const { return SysStringLen(FStr); }
-  std::u16string_view View() const { return FStr ? std::u16string_view(FStr, SysStringLen(FStr)) : std::u16string_view(); }
+  std::u16string_view View() const {
+    return FStr ? std::u16string_view(FStr, SysStringLen(FStr)) : std::u16string_view();
+  }
   std::string Utf8() const { return Utf16ToUtf8(View()); }
 
  private:
