@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Runs the whole test suite: a warning-free build with every test, the same tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a bounded fuzzing session.
+# Runs the whole test suite: the format check, a warning-free build with every test and
+# clang-tidy on its sources, the same tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a bounded fuzzing session.
 #   EDI_SANITIZE_RUN=0  skip the sanitizer build     EDI_FUZZ_RUN=0  skip fuzzing
+#   EDI_TIDY_RUN=0      skip clang-tidy
 set -euo pipefail
 cd "$(dirname "$0")"
 jobs="${JOBS:-$(nproc)}"
@@ -23,8 +25,12 @@ if [ ! -d "$shared/samples" ]; then
 fi
 shared_opts=(-DEDI_SHARED_DIR="$shared" -DEDI_ALLOW_MISSING_SHARED="$allow_missing")
 
+tools/check-format.sh
 cmake --preset plain "${shared_opts[@]}" >/dev/null
 cmake --build build -j"$jobs"
+if [ "${EDI_TIDY_RUN:-1}" = 1 ]; then
+  JOBS="$jobs" tools/run-tidy.sh build
+fi
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 600)
 
 if [ "${EDI_SANITIZE_RUN:-1}" = 1 ]; then

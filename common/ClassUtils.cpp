@@ -100,7 +100,8 @@ void common::TString::UnformatEdifact(TStringList& Edifact) {
     while (e > b && IsBlank(l[e - 1])) --e;
     line.append(l, b, e - b);
   }
-  Edifact.assign(1, std::move(line));
+  Edifact.clear();
+  Edifact.push_back(std::move(line));
 }
 
 bool common::TString::IsEdifactFormated(const TStringList& Edifact) {

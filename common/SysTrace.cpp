@@ -402,7 +402,6 @@ void TEventViewer::Write(std::string_view sender, std::string_view msg, TTraceTy
       break;
     case ttUnknown:
     case ttDebug:
-      return;
     default:
       return;
   }

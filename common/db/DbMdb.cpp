@@ -97,6 +97,7 @@ int SpawnReader(const std::string& reader, const std::string& path, const std::v
   std::vector<std::string> args = {reader, path};
   args.insert(args.end(), names.begin(), names.end());
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 

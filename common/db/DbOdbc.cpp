@@ -194,6 +194,7 @@ class TOdbcRecordset : public TDbRecordset {
   bool Locate(const std::vector<std::pair<std::string, std::string>>& fieldValues) override {
     if (!FIsTable) return TDbRecordset::Locate(fieldValues);
     std::vector<int> cols;
+    cols.reserve(fieldValues.size());
     for (const auto& fv : fieldValues) cols.push_back(RequireField(fv.first));
     SQLCloseCursor(FStmt);
     Execute();

@@ -211,7 +211,8 @@ void THive::Parse(const std::string& raw) {
       }
       if (!pending.empty()) {
         std::size_t p = line.find_first_not_of(" \t");
-        line = pending + (p == std::string::npos ? std::string() : line.substr(p));
+        if (p != std::string::npos) pending.append(line, p, std::string::npos);
+        line.swap(pending);
         pending.clear();
       }
       lines.emplace_back(startNo, line);

@@ -386,6 +386,7 @@ class Interpreter {
     for (const ChainExpr::Link& link : c.rest) {
       if (joining && link.op != opAdd) {
         acc = TValue(std::move(text));
+        text.clear();
         joining = false;
       }
       // AND and OR on booleans stop at the first operand that decides the result.
@@ -421,6 +422,7 @@ class Interpreter {
       }
       if (joining) {
         acc = TValue(std::move(text));
+        text.clear();
         joining = false;
       }
       acc = BinaryOp(link.op, acc, rhs, link.pos);

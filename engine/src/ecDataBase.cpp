@@ -218,7 +218,7 @@ void TControlTable::Match(IEdiSegment* sgmt, const TTabOleVariant& parents, int 
   auto pathHolds = [&](const TControlItem& item, int last) {
     for (int i = 1; i <= last; ++i) {
       const TKeyItem& k = item.FKey[static_cast<std::size_t>(i)];
-      const TKeyPiece& p = pieces[static_cast<std::size_t>(i + 1)];
+      const TKeyPiece& p = pieces[static_cast<std::size_t>(i) + 1];
       if (p.Tag != k.Tag || (!k.Qual.empty() && p.Qualifier != k.Qual)) return false;
     }
     return true;

@@ -566,7 +566,8 @@ bool CleanParser::Block(int layoutIdx, int depth, SegmentNode* holder) {
 
 bool CleanParser::Body(const ContentModel& m, std::size_t start, int depth, SegmentNode* holder) {
   for (std::size_t i = start; i < m.entries.size(); ++i) {
-    const int idx = m.entries[i], kind = m.kinds[i];
+    // Token kinds are small non-negative numbers, kept in 8 bits to keep the models compact.
+    const int idx = m.entries[i], kind = m.kinds[i];  // NOLINT(bugprone-signed-char-misuse)
     if (!((m.rubriques >> i) & 1)) {
       while (PeekTag() == kind) {
         FPos += 3;
