@@ -261,9 +261,8 @@ TEST_F(CliContractTest, DyingWorkerIsNamed) {
                 "for i in $(seq 200); do c=$(pgrep -P $p | head -1); [ -n \"$c\" ] && break; sleep 0.05; done\n"
                 "sleep 0.3; kill -KILL $c; wait $p; echo $?");
   EXPECT_EQ(r.Out, "2\n");
-  const std::regex named(
-      R"(verimek-cli: Worker process [12] \(pid [0-9]+\) stopped with signal 9 \(Killed\) )"
-      R"((while validating line|before line) [0-9]+\n)");
+  const std::regex named(R"(verimek-cli: Worker process [12] \(pid [0-9]+\) stopped with signal 9 \(Killed\) )"
+                         R"((while validating line|before line) [0-9]+\n)");
   EXPECT_TRUE(std::regex_search(r.Err, named)) << r.Err;
 }
 
