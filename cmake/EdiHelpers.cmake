@@ -31,3 +31,22 @@ function(edi_add_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "EDI_TEST_BINARY_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
+
+# edi_add_qt_test(NAME SOURCES... LIBS ...): one Qt Test executable of the desktop program's
+# windows, run headless; a time limit so that a stray modal box fails the test instead of
+# stopping the run.
+function(edi_add_qt_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  find_package(Qt6 REQUIRED COMPONENTS Test)
+  add_executable(${name} ${T_SOURCES})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE edi::options Qt6::Test ${T_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/ui)
+  target_compile_definitions(${name} PRIVATE
+    EDI_SHARED_DIR="${EDI_SHARED_DIR}"
+    EDI_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    EDI_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  add_test(NAME ui.${name} COMMAND ${name})
+  set_tests_properties(ui.${name} PROPERTIES TIMEOUT 300
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;EDI_TEST_BINARY_DIR=${PROJECT_BINARY_DIR}")
+endfunction()
