@@ -50,3 +50,32 @@ function(edi_add_qt_test name)
   set_tests_properties(ui.${name} PROPERTIES TIMEOUT 300
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;EDI_TEST_BINARY_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
+
+# edi_version_info(TARGET DESCRIPTION text COMMENTS text): gives a deliverable its version
+# information, a note section ".note.verimek.version" compiled into the target itself (so a
+# static library in between cannot drop it), read from the file by the about box.
+function(edi_version_info target)
+  cmake_parse_arguments(V "" "DESCRIPTION;COMMENTS" "" ${ARGN})
+  set(parts ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR} ${PROJECT_VERSION_PATCH} ${PROJECT_VERSION_TWEAK})
+  set(i 0)
+  foreach(p IN LISTS parts)
+    if(p STREQUAL "")
+      set(p 0)
+    endif()
+    set(EDI_NOTE_V${i} ${p})
+    math(EXPR i "${i} + 1")
+  endforeach()
+  while(i LESS 4)
+    set(EDI_NOTE_V${i} 0)
+    math(EXPR i "${i} + 1")
+  endwhile()
+  set(EDI_NOTE_TARGET ${target})
+  set(EDI_NOTE_FILEVERSION ${PROJECT_VERSION})
+  # The texts land inside an assembler string inside a C++ string.
+  foreach(v DESCRIPTION COMMENTS)
+    string(REGEX REPLACE "[\"\\\\]" "" EDI_NOTE_${v} "${V_${v}}")
+  endforeach()
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}-version-note.cpp)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/VersionNote.cpp.in ${out} @ONLY)
+  target_sources(${target} PRIVATE ${out})
+endfunction()

@@ -257,14 +257,31 @@ VERIMEK_BOOL_PROPERTY(SearchSelectionOnly, "Search", "SelectionOnly")
 VERIMEK_BOOL_PROPERTY(SearchWholeWords, "Search", "WholeWords")
 VERIMEK_BOOL_PROPERTY(SearchRegex, "Search", "Regex")
 VERIMEK_TEXT_PROPERTY(SearchText, "Search", "Text")
-VERIMEK_TEXT_PROPERTY(SearchTextHistory, "Search", "TextHistory")
 VERIMEK_TEXT_PROPERTY(ReplaceText, "Replace", "Text")
 VERIMEK_TEXT_PROPERTY(ReplaceTextHistory, "Replace", "TextHistory")
 VERIMEK_TEXT_PROPERTY(ValidateFileText, "ValidateFile", "Text")
-VERIMEK_TEXT_PROPERTY(ValidateFileHistory, "ValidateFile", "History")
 
 #undef VERIMEK_BOOL_PROPERTY
 #undef VERIMEK_TEXT_PROPERTY
+
+// The two lists of recent entries keep their first ten, whoever fills them.
+constexpr std::size_t kHistoryMax = 10;
+
+std::string TSettings::SearchTextHistory() { return ReadStringDef("Search", "TextHistory", ""); }
+void TSettings::SetSearchTextHistory(const std::string& v) {
+  std::vector<std::string> items = SplitLines(v);
+  if (items.size() <= kHistoryMax) return WriteString("Search", "TextHistory", v);
+  items.resize(kHistoryMax);
+  WriteString("Search", "TextHistory", JoinLines(items));
+}
+
+std::string TSettings::ValidateFileHistory() { return ReadStringDef("ValidateFile", "History", ""); }
+void TSettings::SetValidateFileHistory(const std::string& v) {
+  std::vector<std::string> items = FromCommaText(v);
+  if (items.size() <= kHistoryMax) return WriteString("ValidateFile", "History", v);
+  items.resize(kHistoryMax);
+  WriteString("ValidateFile", "History", ToCommaText(items));
+}
 
 bool TSettings::SearchTextAtCaret() { return ReadBoolDef("Search", "TextAtCaret", false); }
 

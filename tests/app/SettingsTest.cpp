@@ -122,6 +122,29 @@ TEST_F(SettingsTest, AFolderThatCannotBeMadeIsNamedWithTheReason) {
   }
 }
 
+TEST_F(SettingsTest, HistoriesKeepTheirFirstTen) {
+  TSettings& s = Settings();
+  std::vector<std::string> texts, files;
+  for (int i = 0; i < 12; ++i) {
+    texts.push_back("text " + std::to_string(i));
+    files.push_back("/data/in " + std::to_string(i) + ".edi");
+  }
+  s.SetSearchTextHistory(JoinLines(texts));
+  s.SetValidateFileHistory(ToCommaText(files));
+  // Replacement texts have no limit.
+  s.SetReplaceTextHistory(JoinLines(texts));
+  ResetSettings();
+  TSettings& again = Settings();
+  EXPECT_EQ(SplitLines(again.SearchTextHistory()), std::vector<std::string>(texts.begin(), texts.begin() + 10));
+  const std::vector<std::string> stored = FromCommaText(again.ValidateFileHistory());
+  EXPECT_EQ(stored, std::vector<std::string>(files.begin(), files.begin() + 10));
+  EXPECT_EQ(again.ValidateFileHistory().rfind("\"/data/in 0.edi\",\"/data/in 1.edi\",", 0), 0u);
+  EXPECT_EQ(SplitLines(again.ReplaceTextHistory()).size(), 12u);
+  // Ten or fewer are stored exactly as given.
+  again.SetSearchTextHistory("a\r\nb\r\n");
+  EXPECT_EQ(again.SearchTextHistory(), "a\r\nb\r\n");
+}
+
 TEST(CommaText, QuotesEntriesWithSpacesCommasAndQuotes) {
   const std::vector<std::string> items = {"/data/in.edi", "/data/my file.edi", "a,b", "say \"hi\"", ""};
   const std::string text = ToCommaText(items);
