@@ -109,7 +109,9 @@ const TRegisterStates kTabPopup("shell-tab-popup", [](const QString& outDir) {
   }
   form.UpdateCommands();
   QTabBar* bar = form.PageControl()->tabBar();
-  const QPoint at = bar->mapToGlobal(bar->tabRect(1).center());
+  // Where a right click low on the second tab puts it, so that the tab stays readable.
+  const QRect tab = bar->tabRect(1);
+  const QPoint at = bar->mapToGlobal(QPoint(tab.left() + 24, tab.bottom() - 2));
   form.TabPopupMenu()->popup(at);
   QApplication::processEvents();
   QAction* pages = form.TabPopupMenu()->actions().last();
