@@ -91,7 +91,10 @@ TMainForm::TMainForm(TMainFormOptions options, QWidget* parent)
   FIdle = new QTimer(this);
   FIdle->setSingleShot(true);
   FIdle->setInterval(0);
-  connect(FIdle, &QTimer::timeout, this, &TMainForm::UpdateCommands);
+  connect(FIdle, &QTimer::timeout, this, [this] {
+    ++FIdlePasses;
+    UpdateCommands();
+  });
   qApp->installEventFilter(this);
 
   FTelebib = std::make_unique<TTelebibDataModule>();

@@ -102,6 +102,8 @@ class TMainForm : public QMainWindow, public TAppServices {
   QToolBar* ToolBar() const { return FToolBar; }
   // The enabling rules and the caret panel, as the idle pass runs them.
   void UpdateCommands();
+  // Idle passes run so far.
+  int IdlePasses() const { return FIdlePasses; }
   // Runs a command's work: EAbort ends it silently, another exception is shown.
   void RunCommand(const std::function<void()>& work);
 
@@ -137,6 +139,7 @@ class TMainForm : public QMainWindow, public TAppServices {
   int FBusy = 0;
   bool FStartupDone = false;
   QTimer* FIdle = nullptr;
+  int FIdlePasses = 0;
 
   QTabWidget* FPages = nullptr;
   QLabel* FCaretPanel = nullptr;

@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
       options.Files << arg;
   }
   std::vector<const char*> traceArgv;
+  traceArgv.reserve(traceArgs.size());
   for (const std::string& a : traceArgs) traceArgv.push_back(a.c_str());
   std::string version = verimek::TModuleInfo().Version();
   if (version.empty()) version = VERIMEK_VERSION;

@@ -268,6 +268,23 @@ class MainFormTest : public QObject {
     QVERIFY(dialogs.Boxes.empty());
   }
 
+  void TheIdlePassRunsOncePerBurstAndNotOnATimer() {
+    auto form = NewForm();
+    form->show();
+    QTest::qWait(50);
+    const int settled = form->IdlePasses();
+    QTest::qWait(300);
+    QCOMPARE(form->IdlePasses(), settled);  // nothing happened, nothing ran
+    for (int i = 0; i < 5; ++i) {
+      QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+      QApplication::sendEvent(form->PageControl(), &key);
+    }
+    QCOMPARE(form->IdlePasses(), settled);  // not during the burst
+    QTRY_COMPARE(form->IdlePasses(), settled + 1);
+    QTest::qWait(200);
+    QCOMPARE(form->IdlePasses(), settled + 1);
+  }
+
   void ClosingPagesAndTheirRules() {
     test::TScriptedDialogs dialogs;
     auto form = NewForm();
