@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -33,15 +34,13 @@ std::u16string_view View(const QString& s) {
   return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size())};
 }
 
-QString FromU16(std::u16string_view s) {
-  return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
-}
+QString FromU16(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
 // The editor's lines as a string list sees them: a final line break starts no line.
-common::TStringList Lines(const QString& text, int maxLines = -1) {
+common::TStringList Lines(const QString& text) {
   common::TStringList out;
   qsizetype start = 0;
-  while (start < text.size() && (maxLines < 0 || static_cast<int>(out.size()) < maxLines)) {
+  while (start < text.size()) {
     qsizetype nl = text.indexOf(QLatin1Char('\n'), start);
     if (nl < 0) nl = text.size();
     qsizetype end = nl;
@@ -108,10 +107,12 @@ TSheetMessageFrm::TSheetMessageFrm(TTabSheetEx* owner, TAppServices& app) : TBas
   PageControl->setObjectName(QStringLiteral("PageControl"));
   PageControl->setTabPosition(QTabWidget::South);
   PageControl->setMinimumHeight(50);
-  lv_Errors = MakeList(this, "lv_Errors", {QStringLiteral("Sgmt Nr"), QStringLiteral("Sgmt Key"),
-                                           QStringLiteral("Error Code"), QStringLiteral("Error Message")});
-  lv_Warnings = MakeList(this, "lv_Warnings", {QStringLiteral("Sgmt Nr"), QStringLiteral("Sgmt Key"),
-                                               QStringLiteral("Warning Code"), QStringLiteral("Warning Message")});
+  lv_Errors = MakeList(this, "lv_Errors",
+                       {QStringLiteral("Sgmt Nr"), QStringLiteral("Sgmt Key"), QStringLiteral("Error Code"),
+                        QStringLiteral("Error Message")});
+  lv_Warnings = MakeList(this, "lv_Warnings",
+                         {QStringLiteral("Sgmt Nr"), QStringLiteral("Sgmt Key"), QStringLiteral("Warning Code"),
+                          QStringLiteral("Warning Message")});
   lb_SyntaxErrors = new QListWidget(this);
   lb_SyntaxErrors->setObjectName(QStringLiteral("lb_SyntaxErrors"));
   TabErrors = WrapTab(lv_Errors, "TabErrors");
@@ -198,8 +199,24 @@ bool TSheetMessageFrm::CanSaveAs() { return !Editor->IsEmpty(); }
 bool TSheetMessageFrm::CanSearchNext() { return !Settings().SearchText().empty(); }
 bool TSheetMessageFrm::CanSave() { return Editor->Modified(); }
 
-bool TSheetMessageFrm::CanFormatEdifact() { return !common::TString::IsEdifactFormated(Lines(Editor->Text(), 5)); }
-bool TSheetMessageFrm::CanUnformatEdifact() { return common::TString::IsEdifactFormated(Lines(Editor->Text(), 5)); }
+// Asked at every idle moment, on texts of megabytes: whether the form is indented depends only
+// on the number of lines and how the first five begin, so each line stands for its first byte.
+static common::TStringList FirstLines(TEdiEditor& editor) {
+  common::TStringList out;
+  const int n = std::min(editor.lines(), 5);
+  for (int i = 0; i < n; ++i) {
+    const auto line = static_cast<unsigned long>(i);
+    const long start = editor.SendScintilla(QsciScintillaBase::SCI_POSITIONFROMLINE, line);
+    const long end = editor.SendScintilla(QsciScintillaBase::SCI_GETLINEENDPOSITION, line);
+    const auto first =
+        static_cast<char>(editor.SendScintilla(QsciScintillaBase::SCI_GETCHARAT, static_cast<unsigned long>(start)));
+    out.push_back(end > start ? std::string(1, first) : std::string());
+  }
+  return out;
+}
+
+bool TSheetMessageFrm::CanFormatEdifact() { return !common::TString::IsEdifactFormated(FirstLines(*Editor)); }
+bool TSheetMessageFrm::CanUnformatEdifact() { return common::TString::IsEdifactFormated(FirstLines(*Editor)); }
 bool TSheetMessageFrm::CanValidate() { return FValidateMsgWorker == nullptr && !Editor->IsEmpty(); }
 
 bool TSheetMessageFrm::CanGotoSegment() {
@@ -336,8 +353,7 @@ void TSheetMessageFrm::Validate() {
 
 void TSheetMessageFrm::OnProgressTimer() {
   ProgressTimer->stop();
-  ShowProgress(App().MainWindow(), TProgressBarStyle::pbstMarquee, QStringLiteral("Validation in progress..."), 100,
-               0);
+  ShowProgress(App().MainWindow(), TProgressBarStyle::pbstMarquee, QStringLiteral("Validation in progress..."), 100, 0);
 }
 
 void TSheetMessageFrm::OnValidateMsgDone(TWorker& worker) {
@@ -439,7 +455,9 @@ void TSheetMessageFrm::OnValidateSyntaxWorkerDone(TWorker& worker) {
   FValidateSyntaxWorker = nullptr;
 }
 
-bool TSheetMessageFrm::SyntaxTabVisible() const { return PageControl->isTabVisible(PageControl->indexOf(TabSyntaxError)); }
+bool TSheetMessageFrm::SyntaxTabVisible() const {
+  return PageControl->isTabVisible(PageControl->indexOf(TabSyntaxError));
+}
 
 void TSheetMessageFrm::GotoSyntaxErrorLine(const QString& line) {
   const int n = NearLineNumber(View(line));
