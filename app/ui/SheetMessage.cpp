@@ -439,7 +439,10 @@ void TSheetMessageFrm::OnValidateSyntaxDone(TWorker& worker) {
   for (std::int32_t i = 0; i < count; ++i) {
     edicom::BStr line;
     CheckHr(message->get_Error(i, line.Put()), "Error");
-    lines << QString::fromStdString(line.Utf8());
+    // Some texts end with a line feed, which a list row would show as an empty second line.
+    QString text = QString::fromStdString(line.Utf8());
+    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r'))) text.chop(1);
+    lines << text;
   }
   lb_SyntaxErrors->addItems(lines);
   PageControl->setTabVisible(PageControl->indexOf(TabSyntaxError), true);

@@ -1,5 +1,8 @@
 // The message sheet with the real engine and parser on the sample referential, and with a
 // stand-in engine on a host whose jobs the test runs by hand (timing, failures).
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,9 +15,8 @@
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "../app/FakeEngine.h"
 #include "../common/TempHives.h"
@@ -128,8 +130,8 @@ class MessageSheetTest : public QObject {
     for (const std::string& f : {lib + "libkalvix.so", lib + "libruvala.so", referential}) {
       QVERIFY2(common::FileExists(f), f.c_str());
     }
-    const std::string cmd = "'" + kBin + "/bin/verimek-cli' register '" + lib + "libkalvix.so' '" + lib +
-                            "libruvala.so' >/dev/null 2>&1";
+    const std::string cmd =
+        "'" + kBin + "/bin/verimek-cli' register '" + lib + "libkalvix.so' '" + lib + "libruvala.so' >/dev/null 2>&1";
     const int rc = std::system(cmd.c_str());
     QVERIFY(WIFEXITED(rc) && WEXITSTATUS(rc) == 0);
     std::ofstream(FHives->Machine(), std::ios::app)
@@ -158,10 +160,22 @@ class MessageSheetTest : public QObject {
       QString Segment;       // selected by Goto segment on that row
     } cases[] = {
         {"valid", findings[15], false, "", "Errors", "Warnings", {}, {}},
-        {"warnings only", findings[0], true, "TabWarnings", "Errors (0)", "Warnings (1)",
-         {"5", "ATT+A020", "W0001", "Obsolete value for \"C005:1, X011:1\", found \"9\""}, "ATT+A020+9"},
-        {"errors", findings[1], true, "TabErrors", "Errors (1)", "Warnings (0)",
-         {"5", "ATT+A020", "E0009", "Invalid value for \"C005:1, X011:1\", found \"77\""}, "ATT+A020+77"},
+        {"warnings only",
+         findings[0],
+         true,
+         "TabWarnings",
+         "Errors (0)",
+         "Warnings (1)",
+         {"5", "ATT+A020", "W0001", "Obsolete value for \"C005:1, X011:1\", found \"9\""},
+         "ATT+A020+9"},
+        {"errors",
+         findings[1],
+         true,
+         "TabErrors",
+         "Errors (1)",
+         "Warnings (0)",
+         {"5", "ATT+A020", "E0009", "Invalid value for \"C005:1, X011:1\", found \"77\""},
+         "ATT+A020+77"},
     };
     for (const auto& c : cases) {
       test::TScriptedDialogs dialogs;
@@ -185,7 +199,8 @@ class MessageSheetTest : public QObject {
       }
       QVERIFY2(dialogs.Boxes.empty(), qPrintable(dialogs.Texts().join(QLatin1Char('|'))));
       QCOMPARE(sheet->PageControl->currentWidget()->objectName(), QString::fromUtf8(c.ActiveTab));
-      QTreeWidget* list = sheet->PageControl->currentWidget() == sheet->TabErrors ? sheet->lv_Errors : sheet->lv_Warnings;
+      QTreeWidget* list =
+          sheet->PageControl->currentWidget() == sheet->TabErrors ? sheet->lv_Errors : sheet->lv_Warnings;
       QCOMPARE(Row(list, 0), c.FirstRow);
       QVERIFY(!sheet->CanGotoSegment());
       list->topLevelItem(0)->setSelected(true);
@@ -246,8 +261,8 @@ class MessageSheetTest : public QObject {
       bool OnWarnings;
       bool Offered;
     } cases[] = {
-        {{"E0005"}, {0}, false, true},       {{"E0005"}, {}, false, false},
-        {{"E0009"}, {0}, false, false},      {{"E0005", "E0005"}, {0, 1}, false, false},
+        {{"E0005"}, {0}, false, true},           {{"E0005"}, {}, false, false},
+        {{"E0009"}, {0}, false, false},          {{"E0005", "E0005"}, {0, 1}, false, false},
         {{"E0005", "E0009"}, {1}, false, false}, {{"E0005", "E0009"}, {0}, false, true},
         {{"W0001"}, {0}, true, false},
     };
@@ -287,8 +302,9 @@ class MessageSheetTest : public QObject {
     test::TScriptedDialogs dialogs;
     test::TTestApp app;
     TSheetMessageFrm* sheet = NewSheet(app);
-    sheet->LoadText(QStringLiteral("s"),
-                    QStringLiteral(u"XGH+1'XEH+90'NME+001+H\u00E9l\u00E8ne?'s:\u00C7a'XRH+1'PTY+002+\u00E9'XRT+1'XET+90'"));
+    sheet->LoadText(
+        QStringLiteral("s"),
+        QStringLiteral(u"XGH+1'XEH+90'NME+001+H\u00E9l\u00E8ne?'s:\u00C7a'XRH+1'PTY+002+\u00E9'XRT+1'XET+90'"));
     const struct {
       int N;
       QString Selected;
@@ -492,24 +508,34 @@ class MessageSheetTest : public QObject {
     QVERIFY(sheet->Save());
     QCOMPARE(ReadBytes(Path("cp.txt").toStdString()), cp1252);
 
-    // A read-only folder: the reason in a box, the modified mark kept.
-    if (geteuid() != 0) {
-      const fs::path ro = fs::path(FDir.toStdString()) / "ro";
-      fs::create_directories(ro);
-      std::ofstream((ro / "m.txt").string()) << "XGH+1'";
-      fs::permissions(ro / "m.txt", fs::perms::owner_read);
-      TSheetMessageFrm* readOnly = NewSheet(app);
-      readOnly->SetFilename(QString::fromStdString((ro / "m.txt").string()));
-      readOnly->Editor->insert(QStringLiteral("X"));
-      QVERIFY(!readOnly->Save());
+    // An unwritable target (its folder gone; a read-only file for others than the superuser):
+    // the reason in a box, the modified mark kept.
+    const fs::path gone = fs::path(FDir.toStdString()) / "gone";
+    fs::create_directories(gone);
+    std::ofstream((gone / "m.txt").string()) << "XGH+1'";
+    const fs::path ro = fs::path(FDir.toStdString()) / "ro.txt";
+    std::ofstream(ro.string()) << "XGH+1'";
+    std::vector<std::pair<fs::path, std::function<void()>>> targets = {{gone / "m.txt", [&] { fs::remove_all(gone); }}};
+    if (geteuid() != 0) targets.push_back({ro, [&] { fs::permissions(ro, fs::perms::owner_read); }});
+    for (const auto& [path, spoil] : targets) {
+      TSheetMessageFrm* unwritable = NewSheet(app);
+      unwritable->SetFilename(QString::fromStdString(path.string()));
+      unwritable->Editor->insert(QStringLiteral("X"));
+      spoil();
+      const std::size_t boxes = dialogs.Boxes.size();
+      QVERIFY(!unwritable->Save());
+      QCOMPARE(dialogs.Boxes.size(), boxes + 1);
       QVERIFY(dialogs.Texts().back().startsWith(QStringLiteral("Cannot write file")));
-      QVERIFY(readOnly->Editor->Modified());
-      QCOMPARE(readOnly->TabSheet()->ImageIndex(), 1);
-      fs::permissions(ro / "m.txt", fs::perms::owner_all);
+      QVERIFY(unwritable->Editor->Modified());
+      QCOMPARE(unwritable->TabSheet()->ImageIndex(), 1);
+      QCOMPARE(unwritable->Editor->Text(), QStringLiteral("XXGH+1'"));
     }
 
     // A binary file is refused and the sheet stays untitled, so nothing can overwrite it.
-    const std::string binary("\x7F" "ELF\0\0\x01\x02", 8);
+    const std::string binary(
+        "\x7F"
+        "ELF\0\0\x01\x02",
+        8);
     std::ofstream(Path("bin").toStdString(), std::ios::binary) << binary;
     TSheetMessageFrm* bin = NewSheet(app);
     bin->SetFilename(Path("bin"));
@@ -583,9 +609,9 @@ class MessageSheetTest : public QObject {
     const struct {
       const char* Text;
       bool Case, Words, Regex, Backwards;
-      int From;  // caret before, with search from caret
+      int From;             // caret before, with search from caret
       int SelFrom, SelLen;  // a selection to search in, or -1
-      int Found;  // start of the match, -1 for none
+      int Found;            // start of the match, -1 for none
       int Length;
     } cases[] = {
         {"att", false, false, false, false, 0, -1, 0, 10, 3},
