@@ -107,10 +107,12 @@ void TEditorSearch::ShowSearchDialog(TEdiEditor& editor, QWidget* boxParent) {
       options.Text = editor.selectedText().toStdString();
     } else {
       const long pos = editor.SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS);
-      const long from = editor.SendScintilla(QsciScintillaBase::SCI_WORDSTARTPOSITION, static_cast<unsigned long>(pos), 1L);
+      const long from =
+          editor.SendScintilla(QsciScintillaBase::SCI_WORDSTARTPOSITION, static_cast<unsigned long>(pos), 1L);
       const long to = editor.SendScintilla(QsciScintillaBase::SCI_WORDENDPOSITION, static_cast<unsigned long>(pos), 1L);
       if (to > from) {
-        options.Text = editor.text().mid(editor.CharOffset(from), editor.CharOffset(to) - editor.CharOffset(from)).toStdString();
+        options.Text =
+            editor.text().mid(editor.CharOffset(from), editor.CharOffset(to) - editor.CharOffset(from)).toStdString();
       }
     }
   }

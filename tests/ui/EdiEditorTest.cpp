@@ -41,7 +41,9 @@ class EdiEditorTest : public QObject {
     const QString text = QStringLiteral("XGH+1:2'FTX+L?'A'");
     e.SetText(text);
     e.SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
-    auto styleAt = [&](int i) { return static_cast<int>(e.SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, e.BytePos(i))); };
+    auto styleAt = [&](int i) {
+      return static_cast<int>(e.SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, e.BytePos(i)));
+    };
     const struct {
       int Offset;
       int Style;
@@ -58,11 +60,14 @@ class EdiEditorTest : public QObject {
     QCOMPARE(e.MarkTipAt(2), QString());
     QCOMPARE(e.MarkTipAt(17), QString());
     const long at = e.BytePos(8);
-    QVERIFY(e.SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT, static_cast<unsigned long>(TEdiEditor::kErrorIndicator), at) != 0);
+    QVERIFY(e.SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT,
+                            static_cast<unsigned long>(TEdiEditor::kErrorIndicator), at) != 0);
     e.insert(QStringLiteral("X"));
     QCOMPARE(e.MarkCount(), 0);
     QCOMPARE(e.MarkTipAt(8), QString());
-    QCOMPARE(e.SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT, static_cast<unsigned long>(TEdiEditor::kErrorIndicator), at), 0L);
+    QCOMPARE(e.SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT,
+                             static_cast<unsigned long>(TEdiEditor::kErrorIndicator), at),
+             0L);
   }
 
   void ReplacingAllIsOneUndoableModification() {
