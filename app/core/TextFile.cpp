@@ -58,6 +58,8 @@ std::u16string Utf8ToUtf16(std::string_view s) {
   return out;
 }
 
+}  // namespace
+
 std::string Utf16ToUtf8(std::u16string_view s) {
   std::string out;
   out.reserve(s.size());
@@ -85,8 +87,6 @@ std::string Utf16ToUtf8(std::u16string_view s) {
   }
   return out;
 }
-
-}  // namespace
 
 TTextFile LoadTextFile(const std::string& fileName, std::size_t maxBytes) {
   TFilePtr f(std::fopen(fileName.c_str(), "rb"));
