@@ -171,10 +171,16 @@ void TEdiEditor::SetTextUtf8(const std::string& utf8) {
   // afterwards, wrapping runs in idle time from the visible lines on.
   const WrapMode wrap = wrapMode();
   setWrapMode(WrapNone);
+  // Change notifications would copy the whole text once more; listeners hear of it below.
+  const long mask = SendScintilla(SCI_GETMODEVENTMASK);
+  SendScintilla(SCI_SETMODEVENTMASK, 0UL);
   SendScintilla(SCI_SETTEXT, 0UL, utf8.c_str());
+  SendScintilla(SCI_SETMODEVENTMASK, static_cast<unsigned long>(mask));
   setWrapMode(wrap);
   SendScintilla(SCI_EMPTYUNDOBUFFER);
   setModified(false);
+  ClearMarks();
+  emit textChanged();
 }
 
 void TEdiEditor::ReplaceAllText(const QString& text) {
