@@ -58,10 +58,18 @@ std::u16string Utf8ToUtf16(std::string_view s) {
   return out;
 }
 
+}  // namespace
+
 std::string Utf16ToUtf8(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) {
+  std::string out(s.size(), '\0');
+  std::size_t ascii = 0;
+  // Interchanges are mostly ASCII: that part is copied without the general case's pushes.
+  while (ascii < s.size() && s[ascii] < 0x80) {
+    out[ascii] = static_cast<char>(s[ascii]);
+    ++ascii;
+  }
+  out.resize(ascii);
+  for (std::size_t i = ascii; i < s.size(); ++i) {
     char32_t cp = s[i];
     if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(s[i + 1]) - 0xDC00);
@@ -85,8 +93,6 @@ std::string Utf16ToUtf8(std::u16string_view s) {
   }
   return out;
 }
-
-}  // namespace
 
 TTextFile LoadTextFile(const std::string& fileName, std::size_t maxBytes) {
   TFilePtr f(std::fopen(fileName.c_str(), "rb"));

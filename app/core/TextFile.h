@@ -30,6 +30,9 @@ constexpr std::size_t kMaxMessageFileBytes = std::size_t{32} << 20;
 /// cannot be read, is larger than maxBytes, or holds NUL bytes (not a text file).
 TTextFile LoadTextFile(const std::string& fileName, std::size_t maxBytes = kMaxMessageFileBytes);
 
+/// UTF-8 of UTF-16 text (the editor's own form).
+std::string Utf16ToUtf8(std::u16string_view text);
+
 /// The bytes of text in the encoding (with its mark when bom). A character the code page lacks
 /// cannot be written in it: then the text is written as UTF-8 and encoding says so.
 std::string EncodeText(std::u16string_view text, TTextEncoding& encoding, bool bom);

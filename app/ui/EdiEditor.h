@@ -5,6 +5,7 @@
 #include <Qsci/qsciscintilla.h>
 
 #include <QString>
+#include <string>
 #include <vector>
 
 namespace verimek::ui {
@@ -23,6 +24,8 @@ class TEdiEditor : public QsciScintilla {
   QString Text() const { return text(); }
   // Replaces the whole text; the undo history starts anew and the text counts as unmodified.
   void SetText(const QString& text);
+  // The same from UTF-8, without a detour through QString (files of megabytes).
+  void SetTextUtf8(const std::string& utf8);
   // Replaces the whole text as one undoable change, marking it modified (indent, unindent).
   void ReplaceAllText(const QString& text);
   // Length in UTF-16 code units, the unit of every offset here.

@@ -34,8 +34,6 @@ std::u16string_view View(const QString& s) {
   return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size())};
 }
 
-QString FromU16(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
-
 // The editor's lines as a string list sees them: a final line break starts no line.
 common::TStringList Lines(const QString& text) {
   common::TStringList out;
@@ -175,7 +173,7 @@ void TSheetMessageFrm::SetFilename(const QString& name) {
     TTextFile file = LoadTextFile(name.toStdString());
     FEncoding = file.Encoding;
     FBom = file.Bom;
-    Editor->SetText(FromU16(file.Text));
+    Editor->SetTextUtf8(Utf16ToUtf8(file.Text));
     Editor->SendScintilla(QsciScintillaBase::SCI_SETSCROLLWIDTH, static_cast<unsigned long>(file.Text.size()));
     Editor->setWrapMode(QsciScintilla::WrapWord);
     SetCaption(QFileInfo(name).fileName());

@@ -31,7 +31,8 @@ namespace {
 // Registers the components of the build once, in hives of their own; false when they are missing.
 bool RegisterComponents() {
   static const bool done = [] {
-    QString dir = QDir::temp().filePath(QStringLiteral("verimek-shots-hives-%1").arg(QCoreApplication::applicationPid()));
+    QString dir =
+        QDir::temp().filePath(QStringLiteral("verimek-shots-hives-%1").arg(QCoreApplication::applicationPid()));
     QDir().mkpath(dir);
     qputenv("TARNHOLT_MACHINE_HIVE", QDir(dir).filePath(QStringLiteral("machine.reg")).toUtf8());
     qputenv("TARNHOLT_USER_HIVE", QDir(dir).filePath(QStringLiteral("user.reg")).toUtf8());
@@ -89,7 +90,8 @@ class TShotApp final : public TAppServices {
     Sheet->LoadText(caption, text);
     if (indent) Sheet->FormatEdifact();
     Sheet->Validate();
-    return WaitFor([this] { return !Sheet->ValidateRunning(); }) && WaitFor([this] { return !Sheet->SyntaxCheckRunning(); });
+    return WaitFor([this] { return !Sheet->ValidateRunning(); }) &&
+           WaitFor([this] { return !Sheet->SyntaxCheckRunning(); });
   }
 
  private:
