@@ -177,10 +177,43 @@ void TFileSheetResults::SetCodeTexts(TFileResultsModel::TCodeTexts errors, TFile
   if (FModel) FModel->SetCodeTexts(FErrorTexts, FWarningTexts);
 }
 
+namespace {
+
+// What the sheet reads by, beyond the run's own two indexes: the message of a text or of its
+// findings, the counts, and the groups of the statistics tabs. Made once, by the first reader;
+// the tables stay as they were, so older readers read the file as before.
+const char* const kReadIndexes[] = {
+    "CREATE INDEX IF NOT EXISTS IdxDataMessageId ON Data (MessageId, XehId)",
+    "CREATE INDEX IF NOT EXISTS IdxWarningsMessageId ON Warnings (MessageId)",
+    "CREATE INDEX IF NOT EXISTS IdxMessagesCounts ON Messages (ErrorCount, WarningCount)",
+    "CREATE INDEX IF NOT EXISTS IdxErrorsCode ON Errors (ErrorCode)",
+    "CREATE INDEX IF NOT EXISTS IdxErrorsMessage ON Errors (ErrorMessage)",
+    "CREATE INDEX IF NOT EXISTS IdxWarningsCode ON Warnings (WarningCode)",
+    "CREATE INDEX IF NOT EXISTS IdxWarningsMessage ON Warnings (WarningMessage)",
+};
+
+}  // namespace
+
+void EnsureReadIndexes(TDatabase& db) {
+  try {
+    db.BeginTransaction();
+    for (const char* sql : kReadIndexes) db.ExecSql(sql, false);
+    db.Commit();
+  } catch (const std::exception&) {
+    // A file the sheet may not write (kept, read-only) is read without them, only slower.
+    if (db.InTransaction()) {
+      try {
+        db.Rollback();
+      } catch (const std::exception&) {
+      }
+    }
+  }
+}
+
 TFileResultsModel& TFileSheetResults::Model() {
   if (!FModel) {
     auto reader = std::make_unique<TResultsReader>(FFile);
-    reader->Database();  // raises now when the file is gone
+    EnsureReadIndexes(reader->Database());  // raises now when the file is gone
     FModel = std::make_unique<TFileResultsModel>(*reader, FDecimalSeparator);
     FModel->SetCodeTexts(FErrorTexts, FWarningTexts);
     FReader = std::move(reader);

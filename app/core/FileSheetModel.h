@@ -106,6 +106,9 @@ class TReferentialNames {
 /// the reason is kept in note (the first one of the page).
 std::vector<std::string> DetailsCells(const TMessageRow& row, TReferentialNames* names, std::string& note);
 
+/// Adds the indexes the sheet reads by, when they are missing and the file can be written.
+void EnsureReadIndexes(TDatabase& db);
+
 /// The sheet's hold on the results of its last run: the connection, opened on first use
 /// without creation, the totals and the page shown.
 class TFileSheetResults {

@@ -25,6 +25,7 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTimer>
@@ -69,8 +70,18 @@ void SetRow(QTreeWidgetItem* item, const QStringList& cells, const QList<int>& r
   }
 }
 
+// Every column as wide as its header and its widest cell. Measured on the texts: asking the
+// view for each row's size hint costs too much on lists of thousands of texts.
 void FitColumns(QTreeWidget* list) {
-  for (int c = 0; c < list->columnCount(); ++c) list->resizeColumnToContents(c);
+  const QFontMetrics cells(list->font());
+  const QFontMetrics header(list->header()->font());
+  const int margin = 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 12;
+  for (int c = 0; c < list->columnCount(); ++c) {
+    int w = header.horizontalAdvance(list->headerItem()->text(c));
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+      w = std::max(w, cells.horizontalAdvance(list->topLevelItem(i)->text(c)));
+    list->setColumnWidth(c, w + margin);
+  }
 }
 
 const QList<int> kStatRight{1, 2};
@@ -527,6 +538,7 @@ void TSheetFileFrm::Validate() {
 void TSheetFileFrm::StartRun() {
   TSettings& settings = Settings();
   std::vector<std::string> history;
+  history.reserve(static_cast<std::size_t>(cb_Filename->count()) + 1);
   for (int i = 0; i < cb_Filename->count(); ++i) history.push_back(cb_Filename->itemText(i).toStdString());
   const QString current = cb_Filename->currentText();
   if (AddToHistory(history, FFilename.toStdString())) {
