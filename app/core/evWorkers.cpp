@@ -109,6 +109,11 @@ static TMessageFindings ValidateAndRead(ruvala::IEdiDocument* doc, const std::st
   BStr text(Text);
   edicom::VARIANT_BOOL valid = edicom::VARIANT_FALSE;
   CheckHr(doc->Validate(text.Get(), &valid), "Validate");
+  return ReadFindings(doc);
+}
+
+TMessageFindings ReadFindings(ruvala::IEdiDocument* doc) {
+  if (!doc) throw std::runtime_error("No EdiDocument");
   TMessageFindings f;
   CheckHr(doc->get_ErrorCount(&f.ErrorCount), "ErrorCount");
   CheckHr(doc->get_WarningCount(&f.WarningCount), "WarningCount");

@@ -153,6 +153,9 @@ struct TValidationSettings {
   bool InterApplication = false;
 };
 
+/// The counts and every finding of the document's last validation.
+TMessageFindings ReadFindings(ruvala::IEdiDocument* doc);
+
 /// Sets the settings, validates Text and reads the counts and every finding.
 TMessageFindings ValidateMessage(ruvala::IEdiDocument* doc, const TValidationSettings& settings,
                                  const std::string& Text);
