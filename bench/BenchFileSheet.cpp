@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
                      {"LoadPage end"},
                      {"Ctrl+End"},
                      {"selecting a message"}};
-    double firstOpen = 0;
+    double firstOpen = 0, firstPause = 0;
     for (int r = 0; r < repeat; ++r) {
       TBenchApp app;
       auto* tab = new TTabSheetEx(app.FPages);
@@ -196,11 +196,16 @@ int main(int argc, char** argv) {
       app.FWindow.show();
       QCoreApplication::processEvents();
 
+      // The first opening makes the indexes on a thread of its own; later ones find them.
       t0 = Clock::now();
       sheet->ShowResultsOf(QString::fromStdString(db));
-      QCoreApplication::processEvents();
+      double longestPause = 0;
+      for (auto last = Clock::now(); sheet->Running(); last = Clock::now()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        longestPause = std::max(longestPause, Ms(last));
+      }
       const double shown = Ms(t0);
-      if (r == 0) firstOpen = shown;
+      if (r == 0) firstOpen = shown, firstPause = longestPause;
       steps[0].Take(shown);
       for (int tabIndex = 1; tabIndex <= 4; ++tabIndex) {
         t0 = Clock::now();
@@ -238,7 +243,9 @@ int main(int argc, char** argv) {
       steps[9].Take(Ms(t0));
       delete tab;
     }
-    std::printf("  first opening of the file (indexes made then): %.1f ms\n", firstOpen);
+    std::printf(
+        "  first opening, indexes made off the user-interface thread: %.1f ms, event loop paused %.1f ms at most\n",
+        firstOpen, firstPause);
     for (const TStep& s : steps) {
       const double ratio = s.Best / limit;
       std::printf("  %-32s %8.1f ms   %.3f of %.0f ms%s\n", s.Name, s.Best, ratio, limit, ratio > 1 ? "  OVER" : "");

@@ -213,7 +213,7 @@ void EnsureReadIndexes(TDatabase& db) {
 TFileResultsModel& TFileSheetResults::Model() {
   if (!FModel) {
     auto reader = std::make_unique<TResultsReader>(FFile);
-    EnsureReadIndexes(reader->Database());  // raises now when the file is gone
+    reader->Database();  // raises now when the file is gone
     FModel = std::make_unique<TFileResultsModel>(*reader, FDecimalSeparator);
     FModel->SetCodeTexts(FErrorTexts, FWarningTexts);
     FReader = std::move(reader);

@@ -19,7 +19,6 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSaveFile>
 #include <QScrollBar>
@@ -27,7 +26,6 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
-#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -38,6 +36,8 @@
 #include "AppServices.h"
 #include "ClassUtils.h"
 #include "Dialogs.h"
+#include "EdiEditor.h"
+#include "SegmentSelect.h"
 #include "Settings.h"
 #include "SysTrace.h"
 #include "evWorkers.h"
@@ -228,13 +228,9 @@ TSheetFileFrm::TSheetFileFrm(TTabSheetEx* owner, TAppServices& app)
   bl->setContentsMargins(0, 0, 0, 0);
   sp_Bottom = new QSplitter(Qt::Horizontal, pn_Bottom);
   bl->addWidget(sp_Bottom);
-  Editor = new QPlainTextEdit(sp_Bottom);
+  // Same font and word wrap as the message sheet's editor.
+  Editor = new TEdiEditor(sp_Bottom);
   Editor->setObjectName(QStringLiteral("Editor"));
-  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  mono.setPointSize(8);
-  Editor->setFont(mono);
-  Editor->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  Editor->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   Editor->setContextMenuPolicy(Qt::CustomContextMenu);
   sp_Bottom->addWidget(Editor);
   pc_ErrorWarning = new QTabWidget(sp_Bottom);
@@ -361,10 +357,7 @@ void TSheetFileFrm::Guarded(F step) {
   }
 }
 
-QString TSheetFileFrm::GetCaretPos() {
-  const QTextCursor c = Editor->textCursor();
-  return QStringLiteral("%1:%2").arg(c.blockNumber() + 1).arg(c.positionInBlock() + 1);
-}
+QString TSheetFileFrm::GetCaretPos() { return Editor->CaretPosText(); }
 
 void TSheetFileFrm::SetFilename(const QString& name) {
   TBaseSheetFrm::SetFilename(name);
@@ -373,25 +366,30 @@ void TSheetFileFrm::SetFilename(const QString& name) {
 
 bool TSheetFileFrm::EditorFocused() const { return Editor->hasFocus(); }
 
-bool TSheetFileFrm::CanCopy() { return EditorFocused() && Editor->textCursor().hasSelection(); }
+bool TSheetFileFrm::CanCopy() { return EditorFocused() && Editor->hasSelectedText(); }
 bool TSheetFileFrm::CanCut() { return CanCopy(); }
 bool TSheetFileFrm::CanDelete() { return CanCopy(); }
-bool TSheetFileFrm::CanPaste() { return EditorFocused() && Editor->canPaste(); }
-bool TSheetFileFrm::CanUndo() { return EditorFocused() && Editor->document()->isUndoAvailable(); }
-bool TSheetFileFrm::CanSearch() { return EditorFocused() && !Editor->document()->isEmpty(); }
+bool TSheetFileFrm::CanPaste() { return EditorFocused() && Editor->CanPaste(); }
+bool TSheetFileFrm::CanUndo() { return EditorFocused() && Editor->CanUndo(); }
+bool TSheetFileFrm::CanSearch() { return EditorFocused() && !Editor->IsEmpty(); }
 bool TSheetFileFrm::CanSelectAll() { return CanSearch(); }
 bool TSheetFileFrm::CanSaveAs() { return CanSearch(); }
 
 namespace {
-common::TStringList EditorLines(const QPlainTextEdit* e) {
+common::TStringList EditorLines(const TEdiEditor* e) {
   common::TStringList lines;
-  for (QTextBlock b = e->document()->begin(); b.isValid(); b = b.next()) lines.push_back(b.text().toStdString());
+  const QString text = e->Text();
+  if (text.isEmpty()) return lines;
+  for (QString l : text.split(QLatin1Char('\n'))) {
+    if (l.endsWith(QLatin1Char('\r'))) l.chop(1);
+    lines.push_back(l.toStdString());
+  }
   return lines;
 }
-void SetEditorLines(QPlainTextEdit* e, const common::TStringList& lines) {
+void SetEditorLines(TEdiEditor* e, const common::TStringList& lines) {
   QStringList q;
   for (const std::string& l : lines) q << Q(l);
-  e->setPlainText(q.join(QLatin1Char('\n')));
+  e->SetText(q.join(QStringLiteral("\r\n")));
 }
 }  // namespace
 
@@ -410,27 +408,27 @@ bool TSheetFileFrm::CanGotoSegment() {
 
 void TSheetFileFrm::Copy() {
   TBaseSheetFrm::Copy();
-  Editor->copy();
+  Editor->Copy();
 }
 void TSheetFileFrm::Cut() {
   TBaseSheetFrm::Cut();
-  Editor->cut();
+  Editor->Cut();
 }
 void TSheetFileFrm::Delete() {
   TBaseSheetFrm::Delete();
-  Editor->textCursor().removeSelectedText();
+  Editor->DeleteSelection();
 }
 void TSheetFileFrm::Paste() {
   TBaseSheetFrm::Paste();
-  Editor->paste();
+  Editor->Paste();
 }
 void TSheetFileFrm::SelectAll() {
   TBaseSheetFrm::SelectAll();
-  Editor->selectAll();
+  Editor->SelectAllText();
 }
 void TSheetFileFrm::Undo() {
   TBaseSheetFrm::Undo();
-  Editor->undo();
+  Editor->Undo();
 }
 
 void TSheetFileFrm::FormatEdifact() {
@@ -472,44 +470,11 @@ void TSheetFileFrm::SelectLowerSegment(QTreeWidget* list) {
   bool ok = false;
   const int n = sel.front()->text(0).toInt(&ok);
   if (!ok || n < 1) return;
-  // Segment n: counted over "'" not released by "?", a segment whose tag starts "XR" gets no number.
-  const QString text = Editor->toPlainText();
-  int pos = 0, counter = 0;
-  auto skipBlanks = [&](int p) {
-    while (p < text.size() &&
-           (text[p] == QLatin1Char('\r') || text[p] == QLatin1Char('\n') || text[p] == QLatin1Char(' ')))
-      ++p;
-    return p;
-  };
-  int start = 0;
-  while (counter < n - 1) {
-    const int q = text.indexOf(QLatin1Char('\''), pos);
-    if (q < 0) return;
-    if (q > 0 && text[q - 1] == QLatin1Char('?')) {
-      pos = q + 1;
-      continue;
-    }
-    const int next = skipBlanks(q + 1);
-    if (text.mid(next, 2).compare(QLatin1String("XR"), Qt::CaseInsensitive) != 0) {
-      ++counter;
-      start = next;
-    }
-    pos = next + 1;
-  }
-  int end = pos = start;
-  for (;;) {
-    end = text.indexOf(QLatin1Char('\''), pos);
-    if (end < 0) return;
-    if (end > 0 && text[end - 1] == QLatin1Char('?')) {
-      pos = end + 1;
-      continue;
-    }
-    break;
-  }
-  QTextCursor c(Editor->document());
-  c.setPosition(start);
-  c.setPosition(end, QTextCursor::KeepAnchor);
-  Editor->setTextCursor(c);
+  const QString text = Editor->Text();
+  const TSegmentRange r = FindSegment(
+      std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())), n);
+  if (!r.Found) return;
+  Editor->SelectCharRange(static_cast<int>(r.Start), static_cast<int>(r.Length));
   Editor->setFocus();
 }
 
@@ -524,7 +489,33 @@ void TSheetFileFrm::ShowResultsOf(const QString& dbFile) {
   FDbFilename = dbFile;
   FResults.SetFile(dbFile.toStdString());
   gb_Result->hide();
-  Guarded([this] { ShowResults(); });
+  PrepareAndShowResults();
+}
+
+void TSheetFileFrm::PrepareAndShowResults() {
+  // The indexes the sheet reads by take seconds on a big run: they are made on a thread of
+  // their own while the window stays usable, and the results are shown once they are there.
+  FPreparing = true;
+  st_ProgressMsg->setText(QStringLiteral("Preparing the results..."));
+  ProgressBar->setRange(0, 0);
+  gb_Progress->show();
+  const std::string file = FDbFilename.toStdString();
+  std::weak_ptr<bool> alive = FAlive;
+  TWorkerHost& host = App().WorkerHost();
+  host.StartThread([file, alive, this, &host] {
+    try {
+      TDatabase db(file, false);
+      EnsureReadIndexes(db);
+    } catch (const std::exception&) {
+      // Reported by the first query, on the user-interface thread.
+    }
+    host.RunOnUiThread([alive, this] {
+      if (alive.expired()) return;
+      FPreparing = false;
+      gb_Progress->hide();
+      Guarded([this] { ShowResults(); });
+    });
+  });
 }
 
 void TSheetFileFrm::Validate() {
@@ -610,7 +601,7 @@ void TSheetFileFrm::OnValidateFileWorkerDone(TWorker& worker) {
     ShowError(App().MainWindow(), Q(worker.LastError()));
     return;
   }
-  Guarded([this] { ShowResults(); });
+  PrepareAndShowResults();
 }
 
 void TSheetFileFrm::ShowResults() {
@@ -832,7 +823,7 @@ bool TSheetFileFrm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TSheetFileFrm::DetailsSelectionChanged() {
-  Editor->clear();
+  Editor->SetText(QString());
   lv_Errors->clear();
   lv_Warnings->clear();
   pc_ErrorWarning->setTabText(0, QStringLiteral("Errors"));
@@ -845,7 +836,7 @@ void TSheetFileFrm::DetailsSelectionChanged() {
     const std::int64_t xeh = item->text(1).toLongLong();
     sb_Records->showMessage(Q(RecordText(id, FResults.Total())));
     const TFileResultsModel::TMessage m = FResults.Model().Message(id, xeh);
-    Editor->setPlainText(Q(m.Text));
+    Editor->SetText(Q(m.Text));
     auto fill = [](QTreeWidget* list, const std::vector<TStoredFinding>& findings) {
       for (const TStoredFinding& f : findings) {
         auto* row = new QTreeWidgetItem(list);

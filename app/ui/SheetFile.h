@@ -14,7 +14,6 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QMenu;
-class QPlainTextEdit;
 class QProgressBar;
 class QSplitter;
 class QStatusBar;
@@ -30,6 +29,8 @@ class TWorker;
 }  // namespace verimek
 
 namespace verimek::ui {
+
+class TEdiEditor;
 
 class TSheetFileFrm : public TBaseSheetFrm {
   Q_OBJECT
@@ -68,7 +69,8 @@ class TSheetFileFrm : public TBaseSheetFrm {
   bool DetailsKey(int key, Qt::KeyboardModifiers modifiers);
   void LoadPage(std::int64_t offset);
   std::int64_t RowsThatFit() const;
-  bool Running() const { return FValidateFileWorker != nullptr; }
+  // A run, or the preparing of its results, is in progress.
+  bool Running() const { return FValidateFileWorker != nullptr || FPreparing; }
   // Shows the results stored in dbFile by an earlier run, as at the end of a run; the sheet
   // owns the file from then on (deleted at close unless kept).
   void ShowResultsOf(const QString& dbFile);
@@ -95,7 +97,7 @@ class TSheetFileFrm : public TBaseSheetFrm {
   QSplitter* sp_Details = nullptr;
   QWidget* pn_Bottom = nullptr;
   QSplitter* sp_Bottom = nullptr;
-  QPlainTextEdit* Editor = nullptr;
+  TEdiEditor* Editor = nullptr;
   QTabWidget* pc_ErrorWarning = nullptr;
   QTreeWidget* lv_Errors = nullptr;
   QTreeWidget* lv_Warnings = nullptr;
@@ -117,6 +119,7 @@ class TSheetFileFrm : public TBaseSheetFrm {
   void OnValidateFileError(const std::string& msg, bool& cancel);
   void OnValidateFileWorkerDone(TWorker& worker);
   void ShowProgressReport(const TProgressCoalescer::TReport& report);
+  void PrepareAndShowResults();
   void ShowResults();
   void FillGlobalResult();
   void TabActivated(int index);
@@ -139,6 +142,9 @@ class TSheetFileFrm : public TBaseSheetFrm {
   TProgressCoalescer FCoalescer;
   QTimer* FProgressFlush = nullptr;
   bool FSearchFromCaret = false;
+  bool FPreparing = false;
+  // Lets a step queued by a thread of the sheet know whether the sheet is still there.
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };
 
 }  // namespace verimek::ui

@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -24,6 +23,7 @@
 #include <string_view>
 
 #include "../common/TempHives.h"
+#include "EdiEditor.h"
 #include "FileSheetModel.h"
 #include "Platform.h"
 #include "Settings.h"
@@ -138,6 +138,12 @@ class FileSheetTest : public QObject {
     return QTest::qWaitFor([&] { return !s->Running(); }, 60000);
   }
 
+  // Shows a results file as after a run, and waits until its indexes are made and it is shown.
+  static void ShowResults(TSheetFileFrm* s, const QString& db) {
+    s->ShowResultsOf(db);
+    QVERIFY(QTest::qWaitFor([&] { return !s->Running(); }, 60000));
+  }
+
   void SkipWithoutComponents() {
     if (!FComponents) QSKIP("the components or the sample referential are not built");
   }
@@ -226,7 +232,7 @@ class FileSheetTest : public QObject {
       test::TTestApp app;
       TSheetFileFrm* s = NewSheet(app);
       // Code texts come from the engine when it is there; the test reads captions up to " : ".
-      s->ShowResultsOf(Q(THandMade::Make(c.Messages)));
+      ShowResults(s, Q(THandMade::Make(c.Messages)));
       QVERIFY2(dialogs.Boxes.empty(), c.Name);
       QVERIFY(s->gb_Result->isVisible());
       QCOMPARE(s->pc_Main->currentIndex(), 0);
@@ -254,7 +260,7 @@ class FileSheetTest : public QObject {
     test::TScriptedDialogs dialogs;
     test::TTestApp app;
     TSheetFileFrm* s = NewSheet(app);
-    s->ShowResultsOf(Q(THandMade::Make(std::vector<THandMade::TMsg>(100))));
+    ShowResults(s, Q(THandMade::Make(std::vector<THandMade::TMsg>(100))));
     s->pc_Main->setCurrentIndex(5);
     // Size the window until 20 rows fit.
     for (int i = 0; i < 50 && s->RowsThatFit() != 20; ++i) {
@@ -317,10 +323,10 @@ class FileSheetTest : public QObject {
     test::TScriptedDialogs dialogs;
     test::TTestApp app;
     TSheetFileFrm* s = NewSheet(app);
-    s->ShowResultsOf(Q(THandMade::Make({{}, {{"E0009", "E0013"}, {"W0001"}}})));
+    ShowResults(s, Q(THandMade::Make({{}, {{"E0009", "E0013"}, {"W0001"}}})));
     s->pc_Main->setCurrentIndex(5);
     s->lv_Details->setCurrentItem(s->lv_Details->topLevelItem(1));
-    QCOMPARE(s->Editor->toPlainText(),
+    QCOMPARE(s->Editor->Text(),
              QStringLiteral("XGH+1+0039+104512+002'XEH+90+1+2+1++10'RFF+009:A'ATT+A020+9'XET+90'XGT+1'"));
     QCOMPARE(s->pc_ErrorWarning->tabText(0), QStringLiteral("Errors (2)"));
     QCOMPARE(s->pc_ErrorWarning->tabText(1), QStringLiteral("Warnings (1)"));
@@ -331,11 +337,11 @@ class FileSheetTest : public QObject {
     s->lv_Errors->setCurrentItem(s->lv_Errors->topLevelItem(0));
     QVERIFY(s->CanGotoSegment());
     s->GotoSegment();
-    QCOMPARE(s->Editor->textCursor().selectedText(), QStringLiteral("ATT+A020+9"));
+    QCOMPARE(s->Editor->selectedText(), QStringLiteral("ATT+A020+9"));
     s->pc_ErrorWarning->setCurrentIndex(1);
     s->lv_Warnings->setCurrentItem(s->lv_Warnings->topLevelItem(0));
     emit s->lv_Warnings->itemDoubleClicked(s->lv_Warnings->topLevelItem(0), 0);
-    QCOMPARE(s->Editor->textCursor().selectedText(), QStringLiteral("RFF+009:A"));
+    QCOMPARE(s->Editor->selectedText(), QStringLiteral("RFF+009:A"));
     // A message without findings: tabs back to their plain captions.
     s->lv_Details->setCurrentItem(s->lv_Details->topLevelItem(0));
     QCOMPARE(s->pc_ErrorWarning->tabText(0), QStringLiteral("Errors (0)"));
@@ -412,7 +418,7 @@ class FileSheetTest : public QObject {
     QVERIFY(s->lv_Details->topLevelItemCount() > 0);
     s->lv_Details->setCurrentItem(s->lv_Details->topLevelItem(1));
     QCOMPARE(s->pc_ErrorWarning->tabText(0), QStringLiteral("Errors (%1)").arg(counts[2].first));
-    QVERIFY(s->Editor->toPlainText().startsWith(QStringLiteral("XGH+")));
+    QVERIFY(s->Editor->Text().startsWith(QStringLiteral("XGH+")));
     const QString firstDb = s->DbFilename();
     QVERIFY(QFileInfo::exists(firstDb));
 
@@ -432,7 +438,7 @@ class FileSheetTest : public QObject {
     s->pc_Main->setCurrentIndex(5);
     QCOMPARE(s->lv_Details->topLevelItemCount(), 3);
     QCOMPARE(s->lv_Details->topLevelItem(2)->text(1), QStringLiteral("3"));  // XEH ID
-    QVERIFY(s->Editor->toPlainText().isEmpty());
+    QVERIFY(s->Editor->Text().isEmpty());
 
     // Closing deletes the results file, unless kept.
     const QString lastDb = s->DbFilename();
@@ -557,7 +563,7 @@ class FileSheetTest : public QObject {
       app.KeepDbSwitch = true;
       TSheetFileFrm* s = NewSheet(app);
       db = Q(THandMade::Make({{}}));
-      s->ShowResultsOf(db);
+      ShowResults(s, db);
       s->pc_Main->setCurrentIndex(5);
       QTRY_VERIFY(s->pn_Bottom->isVisible());
       QTRY_COMPARE(s->pn_Bottom->height(), 179);
@@ -571,7 +577,7 @@ class FileSheetTest : public QObject {
     {
       test::TTestApp app;
       TSheetFileFrm* s = NewSheet(app);
-      s->ShowResultsOf(db);
+      ShowResults(s, db);
       s->pc_Main->setCurrentIndex(5);
       QTRY_COMPARE(s->Editor->width(), 250);
     }
@@ -585,7 +591,7 @@ class FileSheetTest : public QObject {
     TSheetFileFrm* s = NewSheet(app);
     const std::string db = THandMade::Make({{}});
     std::remove(db.c_str());
-    s->ShowResultsOf(Q(db));
+    ShowResults(s, Q(db));
     QCOMPARE(dialogs.Texts(), QStringList{Q("File \"" + db + "\" not found")});
     QVERIFY(s->gb_Result->isHidden());
   }
