@@ -28,6 +28,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -83,6 +84,58 @@ void FitColumns(QTreeWidget* list) {
     list->setColumnWidth(c, w + margin);
   }
 }
+
+// The rows of a statistics list, read by the view as it paints: a run with thousands of texts
+// costs no item per row.
+class TStatModel final : public QAbstractTableModel {
+ public:
+  using QAbstractTableModel::QAbstractTableModel;
+  struct TRow {
+    QString Caption, Count, Percent;
+  };
+  void SetRows(std::vector<TRow> rows) {
+    beginResetModel();
+    FRows = std::move(rows);
+    endResetModel();
+  }
+  int rowCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : static_cast<int>(FRows.size());
+  }
+  int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 3; }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid() || index.row() >= static_cast<int>(FRows.size())) return {};
+    const TRow& r = FRows[static_cast<std::size_t>(index.row())];
+    if (role == Qt::DisplayRole) return index.column() == 0 ? r.Caption : index.column() == 1 ? r.Count : r.Percent;
+    if (role == Qt::TextAlignmentRole && index.column() > 0) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    return {};
+  }
+  QVariant headerData(int section, Qt::Orientation o, int role) const override {
+    if (o != Qt::Horizontal) return {};
+    if (role == Qt::DisplayRole)
+      return section == 1 ? QStringLiteral("Count") : section == 2 ? QStringLiteral("%") : QString();
+    if (role == Qt::TextAlignmentRole && section > 0) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    return {};
+  }
+  // Every column as wide as its header and its widest cell.
+  void FitColumns(QTreeView* view) const {
+    const QFontMetrics cells(view->font());
+    const QFontMetrics header(view->header()->font());
+    const int margin = 2 * view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 12;
+    int w[3] = {header.horizontalAdvance(headerData(0, Qt::Horizontal, Qt::DisplayRole).toString()),
+                header.horizontalAdvance(QStringLiteral("Count")), header.horizontalAdvance(QStringLiteral("%"))};
+    for (const TRow& r : FRows) {
+      w[0] = std::max(w[0], cells.horizontalAdvance(r.Caption));
+      w[1] = std::max(w[1], cells.horizontalAdvance(r.Count));
+      w[2] = std::max(w[2], cells.horizontalAdvance(r.Percent));
+    }
+    for (int c = 0; c < 3; ++c) view->setColumnWidth(c, w[c] + margin);
+  }
+
+ private:
+  std::vector<TRow> FRows;
+};
+
+TStatModel* StatModel(QTreeView* view) { return static_cast<TStatModel*>(view->model()); }
 
 const QList<int> kStatRight{1, 2};
 const QList<int> kDetailsRight{8, 9};
@@ -171,13 +224,20 @@ TSheetFileFrm::TSheetFileFrm(TTabSheetEx* owner, TAppServices& app)
   main->addWidget(gb_Result, 1);
   main->addStretch(0);
 
-  const QStringList statColumns{QString(), QStringLiteral("Count"), QStringLiteral("%")};
   auto statList = [&](const char* name) {
-    QTreeWidget* l = MakeList(pc_Main, name, statColumns, kStatRight);
+    auto* l = new QTreeView(pc_Main);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setModel(new TStatModel(l));
+    l->setRootIsDecorated(false);
+    l->setUniformRowHeights(true);
+    l->setSelectionBehavior(QAbstractItemView::SelectRows);
+    l->setSelectionMode(QAbstractItemView::SingleSelection);
+    l->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    l->header()->setStretchLastSection(false);
     l->setColumnWidth(0, 200);
     return l;
   };
-  auto withChart = [&](QTreeWidget* list, QChartView*& chart, const char* name) {
+  auto withChart = [&](QTreeView* list, QChartView*& chart, const char* name) {
     auto* split = new QSplitter(Qt::Horizontal, pc_Main);
     split->addWidget(list);
     chart = new QChartView(split);
@@ -608,7 +668,8 @@ void TSheetFileFrm::ShowResults() {
   FResults.Model();  // a file that is gone is reported before anything is shown
   gb_Result->show();
   for (bool& f : FStatsFilled) f = false;
-  for (QTreeWidget* l : {lv_GlobalResult, lv_ErrorMessage, lv_ErrorCode, lv_WarningMessage, lv_WarningCode}) l->clear();
+  for (QTreeView* l : {lv_GlobalResult, lv_ErrorMessage, lv_ErrorCode, lv_WarningMessage, lv_WarningCode})
+    StatModel(l)->SetRows({});
   for (QChartView* c : {ch_ErrorCode, ch_WarningCode}) FillChart(c, {});
   {
     const QSignalBlocker block(lv_Details);
@@ -625,12 +686,11 @@ void TSheetFileFrm::ShowResults() {
 }
 
 void TSheetFileFrm::FillGlobalResult() {
-  lv_GlobalResult->clear();
-  for (const auto& r : FResults.Model().GlobalRows()) {
-    auto* item = new QTreeWidgetItem(lv_GlobalResult);
-    SetRow(item, {Q(r.Caption), QString::number(r.Count), Q(r.Percent)}, kStatRight);
-  }
-  FitColumns(lv_GlobalResult);
+  std::vector<TStatModel::TRow> rows;
+  for (const auto& r : FResults.Model().GlobalRows())
+    rows.push_back({Q(r.Caption), QString::number(r.Count), Q(r.Percent)});
+  StatModel(lv_GlobalResult)->SetRows(std::move(rows));
+  StatModel(lv_GlobalResult)->FitColumns(lv_GlobalResult);
   lv_GlobalResult->setColumnWidth(0, std::max(lv_GlobalResult->columnWidth(0), 200));
   FStatsFilled[0] = true;
 }
@@ -668,7 +728,7 @@ void TSheetFileFrm::FillStatistics(int index) {
   if (byCode) LoadCodeTexts();
   TFileResultsModel& m = FResults.Model();
   TFileResultsModel::TStatList stats;
-  QTreeWidget* list = nullptr;
+  QTreeView* list = nullptr;
   switch (index) {
     case tabErrorMessage:
       stats = m.ErrorsByText();
@@ -687,17 +747,11 @@ void TSheetFileFrm::FillStatistics(int index) {
       list = lv_WarningCode;
       break;
   }
-  list->setUpdatesEnabled(false);
-  list->clear();
-  QList<QTreeWidgetItem*> items;
-  for (const auto& r : stats.Rows) {
-    auto* item = new QTreeWidgetItem();
-    SetRow(item, {Q(r.Caption), QString::number(r.Count), Q(r.Percent)}, kStatRight);
-    items << item;
-  }
-  list->addTopLevelItems(items);
-  FitColumns(list);
-  list->setUpdatesEnabled(true);
+  std::vector<TStatModel::TRow> rows;
+  rows.reserve(stats.Rows.size());
+  for (const auto& r : stats.Rows) rows.push_back({Q(r.Caption), QString::number(r.Count), Q(r.Percent)});
+  StatModel(list)->SetRows(std::move(rows));
+  StatModel(list)->FitColumns(list);
   if (index == tabErrorCode) FillChart(ch_ErrorCode, stats);
   if (index == tabWarningCode) FillChart(ch_WarningCode, stats);
   FStatsFilled[index] = true;

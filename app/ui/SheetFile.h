@@ -20,6 +20,7 @@ class QStatusBar;
 class QTabWidget;
 class QTimer;
 class QToolButton;
+class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -85,11 +86,11 @@ class TSheetFileFrm : public TBaseSheetFrm {
   QProgressBar* ProgressBar = nullptr;
   QGroupBox* gb_Result = nullptr;
   QTabWidget* pc_Main = nullptr;
-  QTreeWidget* lv_GlobalResult = nullptr;
-  QTreeWidget* lv_ErrorMessage = nullptr;
-  QTreeWidget* lv_ErrorCode = nullptr;
-  QTreeWidget* lv_WarningMessage = nullptr;
-  QTreeWidget* lv_WarningCode = nullptr;
+  QTreeView* lv_GlobalResult = nullptr;
+  QTreeView* lv_ErrorMessage = nullptr;
+  QTreeView* lv_ErrorCode = nullptr;
+  QTreeView* lv_WarningMessage = nullptr;
+  QTreeView* lv_WarningCode = nullptr;
   QChartView* ch_ErrorCode = nullptr;
   QChartView* ch_WarningCode = nullptr;
   QTreeWidget* lv_Details = nullptr;

@@ -11,6 +11,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QtCharts/QBarSeries>
 #include <QtCharts/QBarSet>
@@ -52,12 +53,12 @@ int RunCli(const std::string& args) {
 }
 
 // "caption|count|%" per row of a list.
-QStringList Rows(const QTreeWidget* list) {
+QStringList Rows(const QAbstractItemView* list) {
+  const QAbstractItemModel* m = list->model();
   QStringList out;
-  for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    const QTreeWidgetItem* it = list->topLevelItem(i);
+  for (int i = 0; i < m->rowCount(); ++i) {
     QStringList cells;
-    for (int c = 0; c < list->columnCount(); ++c) cells << it->text(c);
+    for (int c = 0; c < m->columnCount(); ++c) cells << m->index(i, c).data().toString();
     out << cells.join(QLatin1Char('|'));
   }
   return out;
@@ -432,8 +433,8 @@ class FileSheetTest : public QObject {
                                                     "Messages with warning(s)|0|0.00", "Total|3|"}));
     for (int tab : {1, 2, 3, 4}) {
       s->pc_Main->setCurrentIndex(tab);
-      const QTreeWidget* lists[] = {s->lv_ErrorMessage, s->lv_ErrorCode, s->lv_WarningMessage, s->lv_WarningCode};
-      QCOMPARE(lists[tab - 1]->topLevelItemCount(), 0);
+      const QTreeView* lists[] = {s->lv_ErrorMessage, s->lv_ErrorCode, s->lv_WarningMessage, s->lv_WarningCode};
+      QCOMPARE(lists[tab - 1]->model()->rowCount(), 0);
     }
     s->pc_Main->setCurrentIndex(5);
     QCOMPARE(s->lv_Details->topLevelItemCount(), 3);
