@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHorizontalBarSeries>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -116,19 +117,24 @@ class TStatModel final : public QAbstractTableModel {
     if (role == Qt::TextAlignmentRole && section > 0) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     return {};
   }
-  // Every column as wide as its header and its widest cell.
+  // Every column as wide as its header and its widest cell. Shaping a text is dear, so only
+  // the longest texts of a column are measured: the widest is among them.
   void FitColumns(QTreeView* view) const {
     const QFontMetrics cells(view->font());
     const QFontMetrics header(view->header()->font());
     const int margin = 2 * view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 12;
-    int w[3] = {header.horizontalAdvance(headerData(0, Qt::Horizontal, Qt::DisplayRole).toString()),
-                header.horizontalAdvance(QStringLiteral("Count")), header.horizontalAdvance(QStringLiteral("%"))};
-    for (const TRow& r : FRows) {
-      w[0] = std::max(w[0], cells.horizontalAdvance(r.Caption));
-      w[1] = std::max(w[1], cells.horizontalAdvance(r.Count));
-      w[2] = std::max(w[2], cells.horizontalAdvance(r.Percent));
+    const QString heads[3] = {QString(), QStringLiteral("Count"), QStringLiteral("%")};
+    for (int c = 0; c < 3; ++c) {
+      std::vector<const QString*> texts;
+      texts.reserve(FRows.size());
+      for (const TRow& r : FRows) texts.push_back(c == 0 ? &r.Caption : c == 1 ? &r.Count : &r.Percent);
+      const std::size_t n = std::min<std::size_t>(texts.size(), 16);
+      std::partial_sort(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(n), texts.end(),
+                        [](const QString* a, const QString* b) { return a->size() > b->size(); });
+      int w = header.horizontalAdvance(heads[c]);
+      for (std::size_t i = 0; i < n; ++i) w = std::max(w, cells.horizontalAdvance(*texts[i]));
+      view->setColumnWidth(c, w + margin);
     }
-    for (int c = 0; c < 3; ++c) view->setColumnWidth(c, w[c] + margin);
   }
 
  private:
@@ -143,31 +149,32 @@ const QList<int> kDetailsRight{8, 9};
 // Tabs of pc_Main.
 enum { tabGlobal = 0, tabErrorMessage, tabErrorCode, tabWarningMessage, tabWarningCode, tabDetails };
 
+// Horizontal bars, the codes read down the side in the list's order.
 void FillChart(QChartView* view, const TFileResultsModel::TStatList& stats) {
   auto* chart = new QChart();
   auto* set = new QBarSet(QStringLiteral("Count"));
   QStringList codes;
   std::int64_t top = 0;
-  for (const auto& r : stats.Rows) {
-    *set << static_cast<qreal>(r.Count);
-    codes << Q(r.Key);
-    top = std::max(top, r.Count);
+  for (auto r = stats.Rows.rbegin(); r != stats.Rows.rend(); ++r) {
+    *set << static_cast<qreal>(r->Count);
+    codes << Q(r->Key);
+    top = std::max(top, r->Count);
   }
   set->setColor(QColor(70, 110, 170));
-  auto* series = new QBarSeries();
+  auto* series = new QHorizontalBarSeries();
   series->append(set);
   series->setLabelsVisible(true);
   series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
   chart->addSeries(series);
-  auto* x = new QBarCategoryAxis();
-  x->append(codes);
-  chart->addAxis(x, Qt::AlignBottom);
-  series->attachAxis(x);
-  auto* y = new QValueAxis();
-  y->setRange(0, static_cast<qreal>(top > 0 ? top + top / 10 + 1 : 1));
-  y->setLabelFormat(QStringLiteral("%d"));
+  auto* y = new QBarCategoryAxis();
+  y->append(codes);
   chart->addAxis(y, Qt::AlignLeft);
   series->attachAxis(y);
+  auto* x = new QValueAxis();
+  x->setRange(0, static_cast<qreal>(top > 0 ? top + top / 5 + 1 : 1));
+  x->setLabelFormat(QStringLiteral("%d"));
+  chart->addAxis(x, Qt::AlignBottom);
+  series->attachAxis(x);
   chart->legend()->hide();
   chart->setMargins(QMargins(4, 4, 4, 4));
   QChart* old = view->chart();
@@ -243,7 +250,7 @@ TSheetFileFrm::TSheetFileFrm(TTabSheetEx* owner, TAppServices& app)
     chart = new QChartView(split);
     chart->setObjectName(QString::fromLatin1(name));
     chart->setRenderHint(QPainter::Antialiasing);
-    chart->setMinimumWidth(160);
+    chart->setMinimumWidth(320);
     split->addWidget(chart);
     split->setStretchFactor(0, 1);
     split->setStretchFactor(1, 1);
@@ -381,6 +388,9 @@ TSheetFileFrm::TSheetFileFrm(TTabSheetEx* owner, TAppServices& app)
   // A splitter scales sizes given before it has its own; they are applied at its first size.
   sp_Details->installEventFilter(this);
   sp_Bottom->installEventFilter(this);
+  sp_Details->setChildrenCollapsible(false);
+  sp_Bottom->setChildrenCollapsible(false);
+  lv_Details->viewport()->installEventFilter(this);
 }
 
 TSheetFileFrm::~TSheetFileFrm() {
@@ -859,11 +869,20 @@ bool TSheetFileFrm::DetailsKey(int key, Qt::KeyboardModifiers modifiers) {
 
 bool TSheetFileFrm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Resize) {
-    if (watched == sp_Details && !FBottomApplied && sp_Details->height() > 0) {
+    if (watched == lv_Details->viewport() && FResults.Offset() >= 0) {
+      // Another number of rows fits: the same page, as many rows as fit now.
+      QTreeWidgetItem* cur = lv_Details->currentItem();
+      const qlonglong id = cur ? cur->data(0, Qt::UserRole).toLongLong() : 0;
+      Guarded([&] { LoadPage(FResults.Offset()); });
+      for (int i = 0; id && i < lv_Details->topLevelItemCount(); ++i)
+        if (lv_Details->topLevelItem(i)->data(0, Qt::UserRole).toLongLong() == id)
+          lv_Details->setCurrentItem(lv_Details->topLevelItem(i));
+    }
+    if (watched == sp_Details && !FBottomApplied && sp_Details->height() > FLayout.BottomHeight + 40) {
       FBottomApplied = true;
       const int h = sp_Details->height() - sp_Details->handleWidth();
       sp_Details->setSizes({std::max(h - FLayout.BottomHeight, 0), FLayout.BottomHeight});
-    } else if (watched == sp_Bottom && !FEditorApplied && sp_Bottom->width() > 0) {
+    } else if (watched == sp_Bottom && !FEditorApplied && sp_Bottom->width() > FLayout.EditorWidth + 40) {
       FEditorApplied = true;
       const int w = sp_Bottom->width() - sp_Bottom->handleWidth();
       sp_Bottom->setSizes({FLayout.EditorWidth, std::max(w - FLayout.EditorWidth, 0)});

@@ -5,6 +5,7 @@
 #include <edicom/EdiCom.h>
 
 #include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
