@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config git
   libsqlite3-dev sqlite3 zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libqscintilla2-qt6-dev qt6-charts-dev
+  qt6-base-dev libqscintilla2-qt6-dev qt6-charts-dev libqt6opengl6-dev
   xvfb xauth xdotool imagemagick fonts-dejavu-core
   mdbtools-dev libglib2.0-dev
   libpugixml-dev libinih-dev
