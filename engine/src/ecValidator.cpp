@@ -85,6 +85,16 @@ std::string TValidator::GetOca() const {
   }
 }
 
+TCheckNext& TValidator::CheckNext(std::size_t checker) {
+  if (checker >= FCheckNext.size()) FCheckNext.resize(checker + 1);
+  return FCheckNext[checker];
+}
+
+void TValidator::RecordFinding(bool warning, TErrorCode code) {
+  FRaisedWarning = warning;
+  FFinding = std::move(code);
+}
+
 std::string TValidator::GetSegmentKey(IEdiSegment* s) const {
   TSgmt sg{ComPtr<IEdiSegment>(s)};
   int level = sg.Level();
@@ -120,7 +130,8 @@ bool TValidator::ValidateBody() {
   FEdiDirection = common::EdiGetDirection(FEdiMessage);
   if (FMessageDate == 0) FMessageDate = Today();
   // A pending code-list check never crosses from one validation into the next.
-  for (const auto& checker : FTelebib->Segments()) checker->FCheckNext = TCheckNext{};
+  FCheckNext.resize(FTelebib->Segments().size());
+  for (TCheckNext& next : FCheckNext) next.Active = false;
   try {
     ValidateSegments();
     for (std::size_t i = 0; i < FX912.size(); ++i) ValidateControlTable(FX912[i], i + 1 == FX912.size());
@@ -236,6 +247,7 @@ void TValidator::ValidateSegments() {
   std::size_t unitsSeen = 0;
   std::int32_t unitNo = 0;
   FSgmtNo = 0;
+  std::string tagBuffer;
   edicom::Variant first;
   check(FEdi->GetFirstSgmt(&first), "GetFirstSgmt");
   ComPtr<IEdiSegment> s = SegmentFromVariant(first);
@@ -248,12 +260,15 @@ void TValidator::ValidateSegments() {
       int level = sg.Level();
       if (level < 0 || level > kMaxLevel) throw std::runtime_error(Fmt("Segment level %d too deep", level));
       FParents[static_cast<std::size_t>(level)] = s;
-      std::string tag = sg.Tag();
-      if (matching) FPieces[static_cast<std::size_t>(level)] = {tag, sg.Qualifier()};
+      std::string_view tag = sg.TagView(tagBuffer);
+      if (matching) FPieces[static_cast<std::size_t>(level)] = {std::string(tag), sg.Qualifier()};
       if (tag != "[DATA]") {
         std::exception_ptr raised;
+        bool found = false;
         try {
-          FTelebib->GetSegment(tag).Check(*this, sg);
+          TSegment* checker = FTelebib->FindSegment(tag);
+          if (!checker) FTelebib->GetSegment(std::string(tag));  // fails as the lookup by name does
+          found = checker && !checker->Check(*this, sg);
         } catch (...) {
           raised = std::current_exception();
         }
@@ -266,6 +281,9 @@ void TValidator::ValidateSegments() {
           FControlTable->MatchSegment(s.Get(), FParents, level, FPieces);
         }
         if (raised) std::rethrow_exception(raised);
+        if (found) {
+          (FRaisedWarning ? static_cast<TEdiErrorList&>(FWarnings) : FErrors).Add(FSgmtNo, SafeKey(s.Get()), FFinding);
+        }
       }
     } catch (const ETelebibWarning& w) {
       FWarnings.Add(FSgmtNo, SafeKey(s.Get()), w.ErrorCode);
