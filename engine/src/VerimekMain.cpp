@@ -225,7 +225,7 @@ class TEdiDocument final : public DispatchObject<TEdiDocument, IEdiDocument>, pu
       std::lock_guard<std::mutex> lock(EngineLock());
       TraceInfo(this, "Validate()");
       Prepare(true);
-      FValidator.SetEdiMessage(FromBstr(e1));
+      FValidator.SetEdiMessage(e1);
       *valid = FValidator.Validate() ? VARIANT_TRUE : VARIANT_FALSE;
       return S_OK;
     });
@@ -237,7 +237,7 @@ class TEdiDocument final : public DispatchObject<TEdiDocument, IEdiDocument>, pu
       std::lock_guard<std::mutex> lock(EngineLock());
       TraceInfo(this, "ValidateEx()");
       Prepare(true);
-      FValidator.SetEdiMessage(FromBstr(e1));
+      FValidator.SetEdiMessage(e1);
       FValidator.SetInterApplication(false);
       std::string text;
       *result = FValidator.ValidateEx(text);

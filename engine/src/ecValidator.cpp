@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 #include "DateUtils.h"
 #include "Format.h"
@@ -85,6 +86,15 @@ std::string TValidator::GetOca() const {
   }
 }
 
+void TValidator::SetEdiMessage(edicom::BSTR text) {
+  std::u16string_view w = text ? std::u16string_view(text, ::SysStringLen(text)) : std::u16string_view();
+  FEdiMessage = TextFromCom(w);
+  // Plain ASCII converts back to the very same text: the parser may take the caller's string.
+  bool ascii = true;
+  for (char16_t c : w) ascii = ascii && c < 0x80;
+  FComText = ascii && text ? text : nullptr;
+}
+
 TCheckNext& TValidator::CheckNext(std::size_t checker) {
   if (checker >= FCheckNext.size()) FCheckNext.resize(checker + 1);
   return FCheckNext[checker];
@@ -119,6 +129,14 @@ void TValidator::Clear() {
   FXehCount = 0;
 }
 
+namespace {
+// The borrowed component text serves one validation alone.
+struct TForgetText {
+  edicom::BSTR& text;
+  ~TForgetText() { text = nullptr; }
+};
+}  // namespace
+
 static bool IsBlankText(const std::string& s) {
   for (char c : s)
     if (static_cast<unsigned char>(c) > ' ') return false;
@@ -147,6 +165,7 @@ bool TValidator::ValidateBody() {
 
 bool TValidator::Validate() {
   TraceInfo(this, "Validate()");
+  TForgetText forget{FComText};
   Clear();
   if (IsBlankText(FEdiMessage)) {
     FErrors.Add(0, "", ErrorCode("E0002"));
@@ -158,6 +177,7 @@ bool TValidator::Validate() {
 
 int TValidator::ValidateEx(std::string& error) {
   TraceInfo(this, "ValidateEx()");
+  TForgetText forget{FComText};
   Clear();
   if (IsBlankText(FEdiMessage)) {
     FErrors.Add(0, "", ErrorCode("E0002"));
@@ -222,7 +242,9 @@ void TValidator::ValidateSegments() {
     }
   };
   check(FEdi->Reset(), "Reset");
-  {
+  if (FComText) {
+    check(FEdi->put_InputStream(std::exchange(FComText, nullptr)), "InputStream");
+  } else {
     BStr text = TextToCom(FEdiMessage);
     check(FEdi->put_InputStream(text.Get()), "InputStream");
   }

@@ -55,7 +55,12 @@ class TValidator final : public TCheckContext {
   TValidator(const TValidator&) = delete;
   TValidator& operator=(const TValidator&) = delete;
 
-  void SetEdiMessage(const std::string& text) { FEdiMessage = text; }
+  void SetEdiMessage(const std::string& text) {
+    FEdiMessage = text;
+    FComText = nullptr;
+  }
+  // The text as a component string; borrowed, it must outlive the next validation.
+  void SetEdiMessage(edicom::BSTR text);
   const std::string& EdiMessage() const { return FEdiMessage; }
   bool Validate();
   int ValidateEx(std::string& error);
@@ -111,6 +116,7 @@ class TValidator final : public TCheckContext {
 
   TTelebib* FTelebib;
   std::string FEdiMessage;
+  edicom::BSTR FComText = nullptr;  // FEdiMessage as the caller passed it, when plain ASCII
   edicom::ComPtr<kalvix::IEdiMessage> FEdi;
   TEdiErrorList FErrors;
   TEdiWarningList FWarnings;
