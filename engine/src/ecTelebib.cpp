@@ -25,6 +25,17 @@ std::string Upper(std::string_view s) {
   return out;
 }
 
+// The place of a tag of three capitals in FSegmentByTag, or -1.
+int TagSlot(std::string_view tag) {
+  if (tag.size() != 3) return -1;
+  int slot = 0;
+  for (char c : tag) {
+    if (c < 'A' || c > 'Z') return -1;
+    slot = slot * 26 + (c - 'A');
+  }
+  return slot;
+}
+
 template <class T>
 const T* At(const std::vector<T>& rows, const TCodeIndex& idx, const std::string& key) {
   std::size_t at = idx.Find(key);
@@ -313,6 +324,7 @@ void TTelebib::ClearTables() {
     idx->Clear();
   FValeurCodes.clear();
   FOcaUpper.clear();
+  FSegmentByTag.clear();
 }
 
 void TTelebib::LoadTables(bool /*sql*/) {
@@ -339,6 +351,11 @@ void TTelebib::LoadTables(bool /*sql*/) {
     FSegmentIdx.emplace(tag, FSegments.size());
     FSegments.push_back(std::move(s));
   });
+
+  FSegmentByTag.assign(std::size_t{26} * 26 * 26, nullptr);
+  for (const auto& checker : FSegments)
+    if (int slot = TagSlot(checker->FTag); slot >= 0 && !FSegmentByTag[static_cast<std::size_t>(slot)])
+      FSegmentByTag[static_cast<std::size_t>(slot)] = checker.get();
 
   // 3-4: composites.
   ForEachRow(db, "Select CDE, DE, Obligatoire, Occurrence from A_CDE_LAYOUT order by Cde, Ordre",
@@ -564,6 +581,8 @@ const TCdeItem* TTelebib::FindCDe(std::string_view cde) const {
 }
 
 TSegment* TTelebib::FindSegment(std::string_view tag) const {
+  if (int slot = TagSlot(tag); slot >= 0 && !FSegmentByTag.empty())
+    return FSegmentByTag[static_cast<std::size_t>(slot)];
   std::size_t at = FSegmentIdx.Find(tag);
   return at == TCodeIndex::npos ? nullptr : FSegments[at].get();
 }

@@ -276,6 +276,8 @@ class TTelebib {
       FValeurIndexIdx;
   TCodeIndex FValeurCodes;
   std::unordered_set<std::string> FOcaUpper;
+  // Checkers of the tags of three capitals by direct index: the walk asks for one per segment.
+  std::vector<TSegment*> FSegmentByTag;
 };
 
 // The referential of the process, created on first use; lives until the engine is unloaded.
