@@ -25,6 +25,17 @@ std::string Upper(std::string_view s) {
   return out;
 }
 
+// The place of a tag of three capitals in FSegmentByTag, or -1.
+int TagSlot(std::string_view tag) {
+  if (tag.size() != 3) return -1;
+  int slot = 0;
+  for (char c : tag) {
+    if (c < 'A' || c > 'Z') return -1;
+    slot = slot * 26 + (c - 'A');
+  }
+  return slot;
+}
+
 template <class T>
 const T* At(const std::vector<T>& rows, const TCodeIndex& idx, const std::string& key) {
   std::size_t at = idx.Find(key);
@@ -93,7 +104,7 @@ std::string StripLeadingZeros(std::string_view text) {
   return i == text.size() ? std::string("0") : std::string(text.substr(i));
 }
 
-std::int64_t StrToInt(const std::string& text) {
+std::int64_t StrToInt(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;  // leading blanks are read over, as a number reader does
   std::size_t start = i;
@@ -128,7 +139,7 @@ void TDeQualifiant::Add(const TDeQualifiantItem& item) {
   }
 }
 
-bool TDeQualifiant::IsValid(const std::string& value, bool numeric, TDate msgDate, bool& obsolete) const {
+bool TDeQualifiant::IsValid(std::string_view value, bool numeric, TDate msgDate, bool& obsolete) const {
   obsolete = false;
   std::size_t pos = SIZE_MAX;
   if (numeric) {
@@ -140,8 +151,8 @@ bool TDeQualifiant::IsValid(const std::string& value, bool numeric, TDate msgDat
     if (FFirstNonInteger != SIZE_MAX && (pos == SIZE_MAX || FFirstNonInteger < pos))
       StrToInt(FItems[FFirstNonInteger].FQualifiant);
   } else {
-    auto it = FByText.find(value);
-    if (it != FByText.end()) pos = it->second;
+    std::size_t at = FByText.Find(value);
+    if (at != TCodeIndex::npos) pos = at;
   }
   if (pos == SIZE_MAX) return false;
   obsolete = IsObsolete(FItems[pos].FDateDel, msgDate);
@@ -313,6 +324,7 @@ void TTelebib::ClearTables() {
     idx->Clear();
   FValeurCodes.clear();
   FOcaUpper.clear();
+  FSegmentByTag.clear();
 }
 
 void TTelebib::LoadTables(bool /*sql*/) {
@@ -335,9 +347,15 @@ void TTelebib::LoadTables(bool /*sql*/) {
     auto it = layoutByTag.find(Upper(tag));
     if (it != layoutByTag.end())
       for (std::size_t i : it->second) s->FLayout.push_back(FSegmentLayout[i]);
+    s->SetIndex(FSegments.size());
     FSegmentIdx.emplace(tag, FSegments.size());
     FSegments.push_back(std::move(s));
   });
+
+  FSegmentByTag.assign(std::size_t{26} * 26 * 26, nullptr);
+  for (const auto& checker : FSegments)
+    if (int slot = TagSlot(checker->FTag); slot >= 0 && !FSegmentByTag[static_cast<std::size_t>(slot)])
+      FSegmentByTag[static_cast<std::size_t>(slot)] = checker.get();
 
   // 3-4: composites.
   ForEachRow(db, "Select CDE, DE, Obligatoire, Occurrence from A_CDE_LAYOUT order by Cde, Ordre",
@@ -387,7 +405,7 @@ void TTelebib::LoadTables(bool /*sql*/) {
   // 7-13: code lists, insurer-specific lists, indexes.
   ForEachRow(db, "Select Code, Valeur, DatDel from VALEUR order by Code, Valeur", [&](const TDbRecordset& r) {
     TValeurItem v{r.AsString("Code"), r.AsString("Valeur"), r.AsDate("DatDel")};
-    FValeurCodes.insert(v.FKey);
+    FValeurCodes.emplace(v.FKey, 0);
     FValeurs.push_back(std::move(v));
   });
   BuildIndex(FValeurIdx, FValeurs, ValeurKey);
@@ -552,7 +570,24 @@ const TCdeItem& TTelebib::GetCDe(const std::string& cde) const {
   return *c;
 }
 
-const TValeurItem* TTelebib::GetValeur(const std::string& code, const std::string& valeur, TDate msgDate,
+const TDeItem* TTelebib::FindDe(std::string_view de) const {
+  std::size_t at = FDeIdx.Find(de);
+  return at == TCodeIndex::npos ? nullptr : &FDe[at];
+}
+
+const TCdeItem* TTelebib::FindCDe(std::string_view cde) const {
+  std::size_t at = FCdeIdx.Find(cde);
+  return at == TCodeIndex::npos ? nullptr : &FCde[at];
+}
+
+TSegment* TTelebib::FindSegment(std::string_view tag) const {
+  if (int slot = TagSlot(tag); slot >= 0 && !FSegmentByTag.empty())
+    return FSegmentByTag[static_cast<std::size_t>(slot)];
+  std::size_t at = FSegmentIdx.Find(tag);
+  return at == TCodeIndex::npos ? nullptr : FSegments[at].get();
+}
+
+const TValeurItem* TTelebib::GetValeur(std::string_view code, std::string_view valeur, TDate msgDate,
                                        bool& obsolete) const {
   TraceInfo(this, "GetValeur(%s, %s)", code, valeur);
   obsolete = false;
@@ -564,13 +599,13 @@ const TValeurItem* TTelebib::GetValeur(const std::string& code, const std::strin
   return v;
 }
 
-bool TTelebib::HasListOfValue(const std::string& code) const {
+bool TTelebib::HasListOfValue(std::string_view code) const {
   TraceInfo(this, "HasListOfValue(%s)", code);
-  return FValeurCodes.count(code) != 0;
+  return FValeurCodes.Find(code) != TCodeIndex::npos;
 }
 
-const TValeurSpecItem* TTelebib::GetValeurSpec(const std::string& valeur, const std::string& code,
-                                               const std::string& oca, TDate msgDate, bool& obsolete) const {
+const TValeurSpecItem* TTelebib::GetValeurSpec(std::string_view valeur, std::string_view code, std::string_view oca,
+                                               TDate msgDate, bool& obsolete) const {
   TraceInfo(this, "GetValeurSpec(%s, %s, %s)", valeur, code, oca);
   obsolete = false;
   const TValeurSpecItem* v = Find(FValeurSpecIdx, FValeursSpec, ValeurSpecKey, std::string_view(oca),
@@ -582,12 +617,12 @@ const TValeurSpecItem* TTelebib::GetValeurSpec(const std::string& valeur, const 
   return v;
 }
 
-const TDeQualifiantItem* TTelebib::GetDeQualifiant(const std::string& de, const std::string& value) const {
+const TDeQualifiantItem* TTelebib::GetDeQualifiant(std::string_view de, std::string_view value) const {
   TraceInfo(this, "GetDeQualifiant(%s, %s)", de, value);
   return Find(FDeQualifiantIdx, FDeQualifiant, DeQualifiantKey, std::string_view(de), std::string_view(value));
 }
 
-const TPostalItem* TTelebib::GetPostal(const std::string& zipCode, const std::string& country) const {
+const TPostalItem* TTelebib::GetPostal(std::string_view zipCode, std::string_view country) const {
   TraceInfo(this, "GetPostal(%s, %s)", zipCode, country);
   return Find(FPostalIdx, FPostal, PostalKey, std::string_view(zipCode), std::string_view(country));
 }

@@ -33,7 +33,7 @@ inline bool IsOutOfDate(TDate start, TDate end, TDate msgDate) {
 std::string StripLeadingZeros(std::string_view text);
 // Integer conversion of the qualifier comparisons; throws std::invalid_argument
 // "'%s' is not a valid integer value".
-std::int64_t StrToInt(const std::string& text);
+std::int64_t StrToInt(std::string_view text);
 
 struct TSegmentLayoutItem {
   std::string FKey;  // SEGMENT
@@ -70,12 +70,12 @@ class TDeQualifiant {
   // The first qualifier equal to the value (as integers when numeric). Not found: false.
   // Found: obsolete tells whether it is obsolete for msgDate; the result is !obsolete.
   // Numeric mode throws the conversion failure for a text that is no integer.
-  bool IsValid(const std::string& value, bool numeric, TDate msgDate, bool& obsolete) const;
+  bool IsValid(std::string_view value, bool numeric, TDate msgDate, bool& obsolete) const;
   const std::vector<TDeQualifiantItem>& Items() const { return FItems; }
 
  private:
   std::vector<TDeQualifiantItem> FItems;
-  std::unordered_map<std::string, std::size_t> FByText;
+  TCodeIndex FByText;
   std::unordered_map<std::int64_t, std::size_t> FByNumber;
   std::size_t FFirstNonInteger = SIZE_MAX;  // first qualifier that a numeric comparison cannot read
 };
@@ -201,12 +201,16 @@ class TTelebib {
   TSegment& GetSegment(const std::string& tag) const;
   const TDeItem& GetDe(const std::string& de) const;
   const TCdeItem& GetCDe(const std::string& cde) const;
-  const TValeurItem* GetValeur(const std::string& code, const std::string& valeur, TDate msgDate, bool& obsolete) const;
-  bool HasListOfValue(const std::string& code) const;
-  const TValeurSpecItem* GetValeurSpec(const std::string& valeur, const std::string& code, const std::string& oca,
+  // The same rows without a trace line or a failure: nullptr when absent. For resolving once.
+  const TDeItem* FindDe(std::string_view de) const;
+  const TCdeItem* FindCDe(std::string_view cde) const;
+  TSegment* FindSegment(std::string_view tag) const;
+  const TValeurItem* GetValeur(std::string_view code, std::string_view valeur, TDate msgDate, bool& obsolete) const;
+  bool HasListOfValue(std::string_view code) const;
+  const TValeurSpecItem* GetValeurSpec(std::string_view valeur, std::string_view code, std::string_view oca,
                                        TDate msgDate, bool& obsolete) const;
-  const TDeQualifiantItem* GetDeQualifiant(const std::string& de, const std::string& value) const;
-  const TPostalItem* GetPostal(const std::string& zipCode, const std::string& country) const;
+  const TDeQualifiantItem* GetDeQualifiant(std::string_view de, std::string_view value) const;
+  const TPostalItem* GetPostal(std::string_view zipCode, std::string_view country) const;
   const TGuaranteeItem* GetGuarantee(const std::string& guarantee) const;
   const TFormulaItem* GetFormula(const std::string& oca, const std::string& guarantee,
                                  const std::string& formula) const;
@@ -270,8 +274,10 @@ class TTelebib {
   // Lookups over several fields, hashed from the arguments without building a key.
   FirstRowIndex FValeurIdx, FValeurSpecIdx, FDeQualifiantIdx, FPostalIdx, FFormulaIdx, FProductIdx, FCodeSpecIdx,
       FValeurIndexIdx;
-  std::unordered_set<std::string> FValeurCodes;
+  TCodeIndex FValeurCodes;
   std::unordered_set<std::string> FOcaUpper;
+  // Checkers of the tags of three capitals by direct index: the walk asks for one per segment.
+  std::vector<TSegment*> FSegmentByTag;
 };
 
 // The referential of the process, created on first use; lives until the engine is unloaded.

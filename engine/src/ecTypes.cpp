@@ -11,7 +11,6 @@
 #include "Format.h"
 #include "TextCodec.h"
 #include "ecTrace.h"
-#include "ecValidator.h"
 
 namespace ruvala {
 
@@ -37,6 +36,16 @@ using kalvix::IEdiSegment;
 // An 8-bit view of the shortcut as UTF-8.
 static std::string FromAnsi(const char* p, std::int32_t n) {
   return common::AnsiToUtf8(std::string_view(p, static_cast<std::size_t>(n)));
+}
+
+// Plain ASCII reads the same in both: only other bytes need converting.
+static std::string_view AsUtf8(std::string_view raw, std::string& buffer) {
+  for (char c : raw)
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      buffer = common::AnsiToUtf8(raw);
+      return buffer;
+    }
+  return raw;
 }
 
 std::string TSgmt::Tag() const {
@@ -138,26 +147,45 @@ TSgmt::TSgmt(ComPtr<IEdiSegment> s) : FSeg(std::move(s)) {
   if (FSeg && ValueShortcutWanted()) FSeg->QueryInterface(kalvix::IID_IEdiSegmentValues, FValues.PutVoid());
 }
 
-std::string TSgmt::Value(const char* member, const std::string& cde, int cdePos, const std::string& de, int pos) const {
-  const char* p = nullptr;
-  std::int32_t n = 0;
-  EDI_CALL(member, FValues->FindValue(cde.data(), static_cast<std::int32_t>(cde.size()), cdePos, de.data(),
-                                      static_cast<std::int32_t>(de.size()), pos, &p, &n));
-  return FromAnsi(p, n);
+std::string_view TSgmt::View(std::string_view cde, int cdePos, std::string_view de, int pos,
+                             std::string& buffer) const {
+  const char* member = cde.empty() ? "Find" : "FindInComponent";
+  if (FValues) {
+    const char* p = nullptr;
+    std::int32_t n = 0;
+    EDI_CALL(member, FValues->FindValue(cde.data(), static_cast<std::int32_t>(cde.size()), cde.empty() ? 0 : cdePos,
+                                        de.data(), static_cast<std::int32_t>(de.size()), pos, &p, &n));
+    return AsUtf8(std::string_view(p, static_cast<std::size_t>(n)), buffer);
+  }
+  BStr v;
+  if (cde.empty())
+    EDI_CALL(member, FSeg->Find(CodeString(std::string(de)), pos, v.Put()));
+  else
+    EDI_CALL(member,
+             FSeg->FindInComponent(CodeString(std::string(cde)), cdePos, CodeString(std::string(de)), pos, v.Put()));
+  buffer = TextFromCom(v.View());
+  return buffer;
+}
+
+std::string_view TSgmt::TagView(std::string& buffer) const {
+  if (FValues) {
+    const char* p = nullptr;
+    std::int32_t n = 0;
+    EDI_CALL("Tag", FValues->TagValue(&p, &n));
+    return AsUtf8(std::string_view(p, static_cast<std::size_t>(n)), buffer);
+  }
+  buffer = Tag();
+  return buffer;
 }
 
 std::string TSgmt::Find(const std::string& de, int pos) const {
-  if (FValues) return Value("Find", std::string(), 0, de, pos);
-  BStr v;
-  EDI_CALL("Find", FSeg->Find(CodeString(de), pos, v.Put()));
-  return TextFromCom(v.View());
+  std::string buffer;
+  return std::string(View({}, 0, de, pos, buffer));
 }
 
 std::string TSgmt::FindInComponent(const std::string& cde, int cdePos, const std::string& de, int pos) const {
-  if (FValues) return Value("FindInComponent", cde, cdePos, de, pos);
-  BStr v;
-  EDI_CALL("FindInComponent", FSeg->FindInComponent(CodeString(cde), cdePos, CodeString(de), pos, v.Put()));
-  return TextFromCom(v.View());
+  std::string buffer;
+  return std::string(View(cde, cdePos, de, pos, buffer));
 }
 
 void TSgmt::Insert(const std::string& value, const std::string& de, int pos) const {
@@ -200,12 +228,12 @@ ComPtr<IEdiSegment> TSgmt::FirstChild() const {
 
 // --- helpers ----------------------------------------------------------------------------------
 
-std::string DePosition(const std::string& cde, int cdePos, const std::string& de, int dePos) {
+std::string DePosition(std::string_view cde, int cdePos, std::string_view de, int dePos) {
   if (!cde.empty() && cde != "-") return Fmt("%s:%d, %s:%d", cde, cdePos, de, dePos);
   return Fmt("%s:%d", de, dePos);
 }
 
-bool IsNumericText(const std::string& text, bool signAllowed) {
+bool IsNumericText(std::string_view text, bool signAllowed) {
   if (text.empty()) return false;
   std::size_t i = 0;
   if (signAllowed && text.size() > 1 && (text[0] == '+' || text[0] == '-')) i = 1;
@@ -214,12 +242,9 @@ bool IsNumericText(const std::string& text, bool signAllowed) {
   return true;
 }
 
-void RaiseError(const TErrorCode& code) { throw ETelebibError(code); }
-void RaiseWarning(const TErrorCode& code) { throw ETelebibWarning(code); }
-
 // Texts are UTF-8 inside the engine; lengths and characters are those the message was written
 // in, so a multi-byte character counts once.
-static std::size_t CharCount(const std::string& s) {
+static std::size_t CharCount(std::string_view s) {
   std::size_t n = 0;
   for (unsigned char c : s) n += (c & 0xC0) != 0x80;
   return n;
@@ -271,7 +296,7 @@ static int CurrentYear() {
 
 // Day, month and year are read in that order and checked against the calendar, whatever the
 // process's own date settings say.
-void CheckDateValue(const std::string& d, const std::string& m) {
+bool IsDateValue(const std::string& d, const std::string& m) {
   auto part = [&](const char* token, const char* absent) -> std::string {
     std::size_t at = m.find(token);
     if (at == std::string::npos) return absent;
@@ -296,110 +321,150 @@ void CheckDateValue(const std::string& d, const std::string& m) {
     ok = year >= 1 && year <= 9999 && common::IsValidCivil(year, month, day) && hour <= 23 && minute <= 59 &&
          second <= 59;
   }
-  if (!ok) RaiseError(ErrorCode("E0018", d, m));
+  return ok;
+}
+
+// --- check plans ------------------------------------------------------------------------------
+
+const std::vector<TPlanRow>& TSegment::Plan() {
+  if (FPlanned) return FPlan;
+  FPlan.clear();
+  FPlan.reserve(FLayout.size());
+  auto element = [&](std::string_view cde, const std::string& de, int occurrence, bool mandatory) {
+    TPlanElement el;
+    el.Cde = cde;
+    el.De = de;
+    el.Item = FTelebib.FindDe(de);
+    el.Occurrence = occurrence;
+    el.Mandatory = mandatory;
+    el.NamesCodeList = de == FDE;
+    return el;
+  };
+  for (const TSegmentLayoutItem& row : FLayout) {
+    TPlanRow r;
+    r.Row = &row;
+    r.Simple = row.FCDE == "-";
+    if (r.Simple) {
+      r.Elements.push_back(element({}, row.FDE, row.FOccurrence, row.FMandatory));
+    } else if ((r.Cde = FTelebib.FindCDe(row.FCDE)) != nullptr) {
+      for (const TCdeLayoutItem& el : r.Cde->FLayout)
+        r.Elements.push_back(element(r.Cde->FKey, el.FDe, el.FOccurrence, el.FMandatory));
+    }
+    FPlan.push_back(std::move(r));
+  }
+  FPlanned = true;
+  return FPlan;
+}
+
+// An element the referential lacks fails as the lookup by name fails.
+const TDeItem& TSegment::De(const TPlanElement& el) const {
+  return el.Item ? *el.Item : FTelebib.GetDe(std::string(el.De));
 }
 
 // --- generic check ----------------------------------------------------------------------------
 
-bool TSegment::FilterMode() const { return FValidator && FValidator->FilterMode(); }
-TDate TSegment::MessageDate() const { return FValidator ? FValidator->MessageDate() : 0; }
-
-void TSegment::Check(TValidator& validator, TSgmt& sgmt) {
+bool TSegment::Check(TCheckContext& ctx, TSgmt& sgmt) {
   TraceInfo(this, "Check(%s)", FTag);
-  FValidator = &validator;
-  CheckEmpty(sgmt);
-  for (const TSegmentLayoutItem& row : FLayout) {
-    if (row.FCDE == "-")
-      CheckLayoutDe(sgmt, row);
-    else
-      CheckCDe(sgmt, row);
-  }
+  if (!CheckEmpty(ctx, sgmt)) return false;
+  for (const TPlanRow& row : Plan())
+    if (!(row.Simple ? CheckLayoutDe(ctx, sgmt, row) : CheckCDe(ctx, sgmt, row))) return false;
+  return true;
 }
 
-void TSegment::CheckEmpty(TSgmt& sgmt) {
-  if (!sgmt.Empty()) return;
-  if (sgmt.Rubrique()) RaiseWarning(WarningCode("W0003", FTag));
-  RaiseWarning(WarningCode("W0004", FTag));
+bool TSegment::CheckEmpty(TCheckContext& ctx, TSgmt& sgmt) {
+  if (!sgmt.Empty()) return true;
+  if (sgmt.Rubrique()) return RaiseWarning(ctx, WarningCode("W0003", FTag));
+  return RaiseWarning(ctx, WarningCode("W0004", FTag));
 }
 
-void TSegment::CheckLayoutDe(TSgmt& sgmt, const TSegmentLayoutItem& row) {
-  CheckDe(sgmt, "", row.FDE, 0, row.FOccurrence, row.FMandatory);
+bool TSegment::CheckLayoutDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanRow& row) {
+  return CheckDe(ctx, sgmt, row.Elements.front(), 0, row.Row->FOccurrence, row.Row->FMandatory);
 }
 
-void TSegment::CheckCDe(TSgmt& sgmt, const TSegmentLayoutItem& row) {
-  for (int p = 1; p <= row.FOccurrence; ++p) {
-    const TCdeItem& cde = FTelebib.GetCDe(row.FCDE);
-    if (!row.FMandatory) {
+bool TSegment::CheckCDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanRow& row) {
+  std::string buffer;
+  for (int p = 1; p <= row.Row->FOccurrence; ++p) {
+    const TCdeItem& cde = row.Cde ? *row.Cde : FTelebib.GetCDe(row.Row->FCDE);
+    if (!row.Row->FMandatory) {
       bool empty = true;
-      for (const TCdeLayoutItem& el : cde.FLayout) {
-        for (int i = 1; i <= el.FOccurrence && empty; ++i)
-          if (!sgmt.FindInComponent(cde.FKey, p, el.FDe, i).empty()) empty = false;
+      for (const TPlanElement& el : row.Elements) {
+        for (int i = 1; i <= el.Occurrence && empty; ++i)
+          if (!sgmt.View(el.Cde, p, el.De, i, buffer).empty()) empty = false;
         if (!empty) break;
       }
       if (empty) continue;
     }
-    if (!CheckSpecificValue(sgmt, row, p, cde))
-      for (const TCdeLayoutItem& el : cde.FLayout) CheckDe(sgmt, cde.FKey, el.FDe, p, el.FOccurrence, el.FMandatory);
+    TSpecificValue specific = CheckSpecificValue(ctx, sgmt, row, p, cde);
+    if (specific == TSpecificValue::Finding) return false;
+    if (specific == TSpecificValue::None)
+      for (const TPlanElement& el : row.Elements)
+        if (!CheckDe(ctx, sgmt, el, p, el.Occurrence, el.Mandatory)) return false;
   }
+  return true;
 }
 
-bool TSegment::CheckSpecificValue(TSgmt& sgmt, const TSegmentLayoutItem&, int cdePos, const TCdeItem& cde) {
-  if (!cde.CanHaveSpecificValue || cde.FLayout.empty()) return false;
-  std::string v = sgmt.FindInComponent(cde.FKey, cdePos, cde.FLayout.front().FDe, 1);
-  std::string l = sgmt.FindInComponent(cde.FKey, cdePos, "X901", 1);
-  std::string o = sgmt.FindInComponent(cde.FKey, cdePos, "X902", 1);
-  if (l.empty() && o.empty()) return false;
-  if (FValidator && FValidator->InterApplication()) RaiseError(ErrorCode("E0012", o, l, v));
-  if (l.empty() || o.empty()) RaiseError(ErrorCode("E0011", o, l, v));
+TSpecificValue TSegment::CheckSpecificValue(TCheckContext& ctx, TSgmt& sgmt, const TPlanRow&, int cdePos,
+                                            const TCdeItem& cde) {
+  if (!cde.CanHaveSpecificValue || cde.FLayout.empty()) return TSpecificValue::None;
+  std::string vb, lb, ob;
+  std::string_view v = sgmt.View(cde.FKey, cdePos, cde.FLayout.front().FDe, 1, vb);
+  std::string_view l = sgmt.View(cde.FKey, cdePos, "X901", 1, lb);
+  std::string_view o = sgmt.View(cde.FKey, cdePos, "X902", 1, ob);
+  if (l.empty() && o.empty()) return TSpecificValue::None;
+  auto finding = [](bool) { return TSpecificValue::Finding; };
+  if (ctx.InterApplication()) return finding(RaiseError(ctx, ErrorCode("E0012", o, l, v)));
+  if (l.empty() || o.empty()) return finding(RaiseError(ctx, ErrorCode("E0011", o, l, v)));
   bool obsolete = false;
-  if (FTelebib.GetValeurSpec(v, l, o, MessageDate(), obsolete)) return true;
-  if (obsolete) RaiseWarning(WarningCode("W0002", o, l, v));
-  RaiseError(ErrorCode("E0010", o, l, v));
+  if (FTelebib.GetValeurSpec(v, l, o, ctx.MessageDate(), obsolete)) return TSpecificValue::Valid;
+  if (obsolete) return finding(RaiseWarning(ctx, WarningCode("W0002", o, l, v)));
+  return finding(RaiseError(ctx, ErrorCode("E0010", o, l, v)));
 }
 
-void TSegment::CheckMandatory(const std::string& cde, int cdePos, bool mandatory, const std::string& value, int dePos,
-                              const std::string& de) {
-  if (mandatory && value.empty()) RaiseError(ErrorCode("E0013", DePosition(cde, cdePos, de, dePos)));
+bool TSegment::CheckMandatory(TCheckContext& ctx, const TPlanElement& el, int cdePos, bool mandatory,
+                              std::string_view value, int dePos) {
+  if (mandatory && value.empty()) return RaiseError(ctx, ErrorCode("E0013", DePosition(el.Cde, cdePos, el.De, dePos)));
+  return true;
 }
 
-void TSegment::CheckFormat(const std::string& cde, int cdePos, const std::string& value, int dePos,
-                           const std::string& de) {
-  if (value.empty()) return;
-  const TDeItem& item = FTelebib.GetDe(de);
+bool TSegment::CheckFormat(TCheckContext& ctx, const TPlanElement& el, int cdePos, std::string_view value, int dePos) {
+  if (value.empty()) return true;
+  const TDeItem& item = De(el);
   if (item.FNature == 2 && !IsNumericText(value, true))
-    RaiseError(ErrorCode("E0014", DePosition(cde, cdePos, de, dePos), value));
+    return RaiseError(ctx, ErrorCode("E0014", DePosition(el.Cde, cdePos, el.De, dePos), value));
   if (static_cast<std::int64_t>(CharCount(value)) > item.FLength)
-    RaiseError(ErrorCode("E0015", DePosition(cde, cdePos, de, dePos), value, item.FLength));
+    return RaiseError(ctx, ErrorCode("E0015", DePosition(el.Cde, cdePos, el.De, dePos), value, item.FLength));
+  return true;
 }
 
-void TSegment::CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
-                       bool mandatory) {
+bool TSegment::CheckDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanElement& el, int cdePos, int maxDe, bool mandatory) {
+  std::string buffer;
   for (int d = 1; d <= maxDe; ++d) {
-    std::string v = cde.empty() ? sgmt.Find(de, d) : sgmt.FindInComponent(cde, cdePos, de, d);
-    CheckMandatory(cde, cdePos, mandatory, v, d, de);
-    CheckFormat(cde, cdePos, v, d, de);
-    if (v.empty()) return;
-    const TDeItem& item = FTelebib.GetDe(de);
+    std::string_view v = sgmt.View(el.Cde, cdePos, el.De, d, buffer);
+    if (!CheckMandatory(ctx, el, cdePos, mandatory, v, d) || !CheckFormat(ctx, el, cdePos, v, d)) return false;
+    if (v.empty()) return true;
+    const TDeItem& item = De(el);
     if (item.FPreVal) {
       bool obsolete = false;
-      if (!item.FQualifiant.IsValid(v, item.FNature == 2, MessageDate(), obsolete)) {
-        if (obsolete) RaiseWarning(WarningCode("W0001", DePosition(cde, cdePos, de, d), v));
-        RaiseError(ErrorCode("E0009", DePosition(cde, cdePos, de, d), v));
+      if (!item.FQualifiant.IsValid(v, item.FNature == 2, ctx.MessageDate(), obsolete)) {
+        if (obsolete) return RaiseWarning(ctx, WarningCode("W0001", DePosition(el.Cde, cdePos, el.De, d), v));
+        return RaiseError(ctx, ErrorCode("E0009", DePosition(el.Cde, cdePos, el.De, d), v));
       }
     }
     if (!FTag.empty() && FTag[0] == 'X') continue;
-    if (de == FDE) {
-      FCheckNext.Active = FTelebib.HasListOfValue(v);
-      FCheckNext.Code = v;
-    } else if (FCheckNext.Active) {
-      FCheckNext.Active = false;
+    TCheckNext& next = ctx.CheckNext(FIndex);
+    if (el.NamesCodeList) {
+      next.Active = FTelebib.HasListOfValue(v);
+      next.Code.assign(v);
+    } else if (next.Active) {
+      next.Active = false;
       bool obsolete = false;
-      if (!FTelebib.GetValeur(FCheckNext.Code, v, MessageDate(), obsolete)) {
-        if (obsolete) RaiseWarning(WarningCode("W0001", DePosition(cde, cdePos, de, d), v));
-        RaiseError(ErrorCode("E0009", DePosition(cde, cdePos, de, d), v));
+      if (!FTelebib.GetValeur(next.Code, v, ctx.MessageDate(), obsolete)) {
+        if (obsolete) return RaiseWarning(ctx, WarningCode("W0001", DePosition(el.Cde, cdePos, el.De, d), v));
+        return RaiseError(ctx, ErrorCode("E0009", DePosition(el.Cde, cdePos, el.De, d), v));
       }
     }
   }
+  return true;
 }
 
 // --- special checkers -------------------------------------------------------------------------
@@ -409,13 +474,14 @@ namespace {
 class TXGH : public TSegment {
  public:
   using TSegment::TSegment;
-  void Check(TValidator& validator, TSgmt& sgmt) override {
-    TSegment::Check(validator, sgmt);
-    validator.XehCount() = 0;
-    validator.SetGroupParties(sgmt.FindInComponent("C900", 1, "X921", 1), sgmt.FindInComponent("C905", 1, "X923", 1),
-                              sgmt.Find("X925", 1));
-    std::string oca = validator.GetOca();
-    if (oca != "?" && oca != "9000" && !FTelebib.OcaIsValid(oca)) RaiseError(ErrorCode("E0029", oca));
+  bool Check(TCheckContext& ctx, TSgmt& sgmt) override {
+    if (!TSegment::Check(ctx, sgmt)) return false;
+    ctx.XehCount() = 0;
+    ctx.SetGroupParties(sgmt.FindInComponent("C900", 1, "X921", 1), sgmt.FindInComponent("C905", 1, "X923", 1),
+                        sgmt.Find("X925", 1));
+    std::string oca = ctx.GetOca();
+    if (oca != "?" && oca != "9000" && !FTelebib.OcaIsValid(oca)) return RaiseError(ctx, ErrorCode("E0029", oca));
+    return true;
   }
 };
 
@@ -430,121 +496,131 @@ static void PadX910(TSgmt& sgmt) {
 class TXEH : public TSegment {
  public:
   using TSegment::TSegment;
-  void Check(TValidator& validator, TSgmt& sgmt) override {
+  bool Check(TCheckContext& ctx, TSgmt& sgmt) override {
     PadX910(sgmt);
-    std::exception_ptr raised;
+    // The unit lists grow whatever the checks of the header found.
+    std::exception_ptr failure;
+    bool passed = true;
     try {
-      TSegment::Check(validator, sgmt);
+      passed = TSegment::Check(ctx, sgmt);
     } catch (...) {
-      raised = std::current_exception();
+      failure = std::current_exception();
     }
-    int count = ++validator.XehCount();
+    int count = ++ctx.XehCount();
     std::string previous;
-    if (count > 1) previous = validator.GetX916(-1);
+    if (count > 1) previous = ctx.GetX916(-1);
     std::string x912 = sgmt.Find("X912", 1);
     std::string x916 = sgmt.Find("X916", 1);
     if (x916.empty()) x916 = "00";
     // A linked unit (X925 "001", message 304) without a domain of its own takes the previous one.
-    if (count > 1 && validator.X925() == "001" && x916 == "00" && StrToIntDef(x912, -1) == 304) x916 = previous;
-    validator.SetX916(-1, x916);
-    validator.SetX912(-1, x912);
-    if (raised) std::rethrow_exception(raised);
+    if (count > 1 && ctx.X925() == "001" && x916 == "00" && StrToIntDef(x912, -1) == 304) x916 = previous;
+    ctx.SetX916(-1, x916);
+    ctx.SetX912(-1, x912);
+    if (failure) std::rethrow_exception(failure);
+    return passed;
   }
 };
 
 class TXET : public TSegment {
  public:
   using TSegment::TSegment;
-  void Check(TValidator& validator, TSgmt& sgmt) override {
+  bool Check(TCheckContext& ctx, TSgmt& sgmt) override {
     PadX910(sgmt);
-    TSegment::Check(validator, sgmt);
+    return TSegment::Check(ctx, sgmt);
   }
 };
 
 class TDTM : public TSegment {
  public:
   using TSegment::TSegment;
-  void Check(TValidator& validator, TSgmt& sgmt) override {
-    TSegment::Check(validator, sgmt);
+  bool Check(TCheckContext& ctx, TSgmt& sgmt) override {
+    if (!TSegment::Check(ctx, sgmt)) return false;
     std::string d = sgmt.FindInComponent("C015", 1, "X017", 1);
     std::string f = sgmt.FindInComponent("C015", 1, "X018", 1);
     if (f.empty()) f = "001";
     bool blank = true;
     for (char c : d)
       if (static_cast<unsigned char>(c) > ' ') blank = false;
-    if (blank) RaiseError(ErrorCode("E0016", d));
+    if (blank) return RaiseError(ctx, ErrorCode("E0016", d));
     std::int64_t code = StrToInt(f);
     if (code <= 12) {
       // A code of 0 or below has no mask: reported as a format that cannot match.
       std::string mask = code >= 1 ? DateMasks[code] : "";
-      if (CharCount(d) != mask.size()) RaiseError(ErrorCode("E0017", d, mask));
-      CheckDateValue(d, mask);
+      if (CharCount(d) != mask.size()) return RaiseError(ctx, ErrorCode("E0017", d, mask));
+      if (!IsDateValue(d, mask)) return RaiseError(ctx, ErrorCode("E0018", d, mask));
     } else if (!IsNumericText(d, false)) {
-      RaiseError(ErrorCode("E0014", "X017:1", d));
+      return RaiseError(ctx, ErrorCode("E0014", "X017:1", d));
     }
+    return true;
   }
 };
 
 class TADR : public TSegment {
  public:
   using TSegment::TSegment;
-  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+  bool CheckDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanElement& el, int cdePos, int maxDe,
                bool mandatory) override {
-    TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
-    if (de != "X006") return;
+    if (!TSegment::CheckDe(ctx, sgmt, el, cdePos, maxDe, mandatory)) return false;
+    if (el.De != "X006") return true;
+    std::string zb, cb;
     for (int i = 1; i <= maxDe; ++i) {
-      std::string z = cde.empty() ? sgmt.Find("X006", i) : sgmt.FindInComponent(cde, cdePos, "X006", i);
-      std::string c = sgmt.Find("X008", i);
+      std::string_view z = sgmt.View(el.Cde, cdePos, "X006", i, zb);
+      std::string c(sgmt.View({}, 0, "X008", i, cb));
       if (c.empty()) c.push_back('B');  // (an assignment trips a false -Wrestrict in g++ 12)
-      if (!FTelebib.GetDeQualifiant("X008", c)) RaiseError(ErrorCode("E0027", c));
-      if (c != "B") return;
+      if (!FTelebib.GetDeQualifiant("X008", c)) return RaiseError(ctx, ErrorCode("E0027", c));
+      if (c != "B") return true;
       const TPostalItem* p = FTelebib.GetPostal(z, c);
-      std::string pos = DePosition(cde, cdePos, "X006", i);
-      if (!p) RaiseError(ErrorCode("E0028", pos, z, c));
-      if (IsObsolete(p->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0011", pos, z, c));
+      if (!p) return RaiseError(ctx, ErrorCode("E0028", DePosition(el.Cde, cdePos, "X006", i), z, c));
+      if (IsObsolete(p->FDateDel, ctx.MessageDate()))
+        return RaiseWarning(ctx, WarningCode("W0011", DePosition(el.Cde, cdePos, "X006", i), z, c));
     }
+    return true;
   }
 };
 
 class TPTY : public TSegment {
  public:
   using TSegment::TSegment;
-  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+  bool CheckDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanElement& el, int cdePos, int maxDe,
                bool mandatory) override {
-    if (de == "X076") {
+    if (el.De == "X076") {
       std::string q = sgmt.Qualifier();
-      if (q == "002" || q == "006") return;  // broker roles carry an FSMA number there
+      if (q == "002" || q == "006") return true;  // broker roles carry an FSMA number there
     }
-    TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
+    return TSegment::CheckDe(ctx, sgmt, el, cdePos, maxDe, mandatory);
   }
 };
 
 class TCOM : public TSegment {
  public:
   using TSegment::TSegment;
-  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+  bool CheckDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanElement& el, int cdePos, int maxDe,
                bool mandatory) override {
-    TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
-    if (!FilterMode()) return;
-    if (sgmt.FindInComponent("C010", 1, "X013", 1) == "003") return;
+    if (!TSegment::CheckDe(ctx, sgmt, el, cdePos, maxDe, mandatory)) return false;
+    if (!ctx.FilterMode()) return true;
+    std::string buffer;
+    if (sgmt.View("C010", 1, "X013", 1, buffer) == "003") return true;
     std::string n = sgmt.FindInComponent("C010", 1, "X014", 1);
     std::string bad = FirstBadCharacter(n);
-    if (!bad.empty()) RaiseWarning(WarningCode("W0012", bad, "C010:1, X014:1", n));
+    if (!bad.empty()) return RaiseWarning(ctx, WarningCode("W0012", bad, "C010:1, X014:1", n));
+    return true;
   }
 };
 
 class TRFF : public TSegment {
  public:
   using TSegment::TSegment;
-  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+  bool CheckDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanElement& el, int cdePos, int maxDe,
                bool mandatory) override {
-    TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
-    if (!FilterMode() || de != "X051") return;
-    std::string q = sgmt.FindInComponent("C070", 1, "X050", 1);
-    if (q != "008" && q != "020" && q != "028") return;
+    if (!TSegment::CheckDe(ctx, sgmt, el, cdePos, maxDe, mandatory)) return false;
+    if (!ctx.FilterMode() || el.De != "X051") return true;
+    std::string buffer;
+    std::string_view q = sgmt.View("C070", 1, "X050", 1, buffer);
+    if (q != "008" && q != "020" && q != "028") return true;
     std::string r = sgmt.FindInComponent("C070", 1, "X051", 1);
     std::string bad = FirstBadCharacter(r);
-    if (!bad.empty()) RaiseWarning(WarningCode("W0012", bad, "C070:1, X051:1", r));
+    if (!bad.empty()) return RaiseWarning(ctx, WarningCode("W0012", bad, "C070:1, X051:1", r));
+    return true;
   }
 };
 
@@ -552,10 +628,10 @@ class TRFF : public TSegment {
 class TIndexedAmount : public TSegment {
  public:
   using TSegment::TSegment;
-  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+  bool CheckDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanElement& el, int cdePos, int maxDe,
                bool mandatory) override {
-    if (FilterMode() && de == "X024") return;
-    TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
+    if (ctx.FilterMode() && el.De == "X024") return true;
+    return TSegment::CheckDe(ctx, sgmt, el, cdePos, maxDe, mandatory);
   }
 };
 
@@ -571,95 +647,98 @@ class TMOA final : public TIndexedAmount {
 class TICD : public TSegment {
  public:
   using TSegment::TSegment;
-  void Check(TValidator& validator, TSgmt& sgmt) override {
-    TSegment::Check(validator, sgmt);
-    if (!FilterMode()) return;
+  bool Check(TCheckContext& ctx, TSgmt& sgmt) override {
+    if (!TSegment::Check(ctx, sgmt)) return false;
+    if (!ctx.FilterMode()) return true;
     std::string g = sgmt.FindInComponent("C095", 1, "X058", 1);
-    std::string x = validator.GetX916(-1);
+    std::string x = ctx.GetX916(-1);
     const TGuaranteeItem* item = FTelebib.GetGuarantee(g);
-    if (!item) RaiseError(ErrorCode("E0009", "C095:1, X058:1", g));
-    if (IsObsolete(item->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0005", "C095:1, X058:1", g, x));
-    if (!item->IsDomainValid(x)) RaiseError(ErrorCode("E0019", "C095:1, X058:1", g, x));
+    if (!item) return RaiseError(ctx, ErrorCode("E0009", "C095:1, X058:1", g));
+    if (IsObsolete(item->FDateDel, ctx.MessageDate()))
+      return RaiseWarning(ctx, WarningCode("W0005", "C095:1, X058:1", g, x));
+    if (!item->IsDomainValid(x)) return RaiseError(ctx, ErrorCode("E0019", "C095:1, X058:1", g, x));
+    return true;
   }
 };
 
 class TIFD : public TSegment {
  public:
   using TSegment::TSegment;
-  void Check(TValidator& validator, TSgmt& sgmt) override {
-    TSegment::Check(validator, sgmt);
-    if (!FilterMode()) return;
+  bool Check(TCheckContext& ctx, TSgmt& sgmt) override {
+    if (!TSegment::Check(ctx, sgmt)) return false;
+    if (!ctx.FilterMode()) return true;
     std::string f = sgmt.FindInComponent("C090", 1, "X062", 1);
     ComPtr<IEdiSegment> parent = sgmt.Parent();
     if (!parent) throw std::runtime_error("Assertion failure");
     TSgmt icd(parent);
     if (icd.Tag() != "ICD") throw std::runtime_error("Assertion failure");
     std::string g = icd.FindInComponent("C095", 1, "X058", 1);
-    std::string o = validator.GetOca();
+    std::string o = ctx.GetOca();
     const TFormulaItem* item = FTelebib.GetFormula(o, g, f);
     const char* pos = "C090:1, X062:1";
-    if (!item) RaiseError(ErrorCode("E0020", pos, o, g, f));
-    if (IsObsolete(item->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0006", pos, o, g, f));
-    if (IsOutOfDate(item->FDateStart, item->FDateEnd, MessageDate())) RaiseWarning(WarningCode("W0007", pos, o, g, f));
+    if (!item) return RaiseError(ctx, ErrorCode("E0020", pos, o, g, f));
+    if (IsObsolete(item->FDateDel, ctx.MessageDate())) return RaiseWarning(ctx, WarningCode("W0006", pos, o, g, f));
+    if (IsOutOfDate(item->FDateStart, item->FDateEnd, ctx.MessageDate()))
+      return RaiseWarning(ctx, WarningCode("W0007", pos, o, g, f));
+    return true;
   }
 };
 
 class TIPD : public TSegment {
  public:
   using TSegment::TSegment;
-  void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
+  bool CheckDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanElement& el, int cdePos, int maxDe,
                bool mandatory) override {
-    if (!(FilterMode() && de == "X067")) {
-      TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
-      return;
-    }
+    if (!(ctx.FilterMode() && el.De == "X067")) return TSegment::CheckDe(ctx, sgmt, el, cdePos, maxDe, mandatory);
     std::string k = sgmt.Find("X060", 1);
-    if (maxDe == 0) return;
+    if (maxDe == 0) return true;
     std::string v = sgmt.FindInComponent("C085", 1, "X067", 1);
-    if (k == "A532")
-      CheckProduct(v);
-    else if (k == "A502")
-      CheckTypePolicy(v);
-    else
-      TSegment::CheckDe(sgmt, cde, de, cdePos, maxDe, mandatory);
+    if (k == "A532") return CheckProduct(ctx, v);
+    if (k == "A502") return CheckTypePolicy(ctx, v);
+    return TSegment::CheckDe(ctx, sgmt, el, cdePos, maxDe, mandatory);
   }
 
  private:
-  void CheckProduct(const std::string& v) {
-    std::string o = FValidator->GetOca();
-    std::string x = FValidator->GetX916(-1);
+  bool CheckProduct(TCheckContext& ctx, const std::string& v) {
+    std::string o = ctx.GetOca();
+    std::string x = ctx.GetX916(-1);
     const char* pos = "C085:1, X067:1";
     const TProductItem* p = FTelebib.GetProduct(o, v);
-    if (!p) RaiseError(ErrorCode("E0021", pos, o, v));
-    if (p->FDomain != StripLeadingZeros(x)) RaiseError(ErrorCode("E0022", pos, o, v, x, PadLeft(p->FDomain, 2, '0')));
-    if (IsObsolete(p->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0008", pos, o, v, x));
-    if (IsOutOfDate(p->FDateStart, p->FDateEnd, MessageDate())) RaiseWarning(WarningCode("W0009", pos, o, v, x));
+    if (!p) return RaiseError(ctx, ErrorCode("E0021", pos, o, v));
+    if (p->FDomain != StripLeadingZeros(x))
+      return RaiseError(ctx, ErrorCode("E0022", pos, o, v, x, PadLeft(p->FDomain, 2, '0')));
+    if (IsObsolete(p->FDateDel, ctx.MessageDate())) return RaiseWarning(ctx, WarningCode("W0008", pos, o, v, x));
+    if (IsOutOfDate(p->FDateStart, p->FDateEnd, ctx.MessageDate()))
+      return RaiseWarning(ctx, WarningCode("W0009", pos, o, v, x));
+    return true;
   }
-  void CheckTypePolicy(const std::string& v) {
-    std::string x = FValidator->GetX916(-1);
+  bool CheckTypePolicy(TCheckContext& ctx, const std::string& v) {
+    std::string x = ctx.GetX916(-1);
     const char* pos = "C085:1, X067:1";
     const TTypePoliceItem* t = FTelebib.GetTypePolice(v);
-    if (!t) RaiseError(ErrorCode("E0023", pos, v));
-    if (IsObsolete(t->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0010", pos, v));
-    if (!t->IsDomainValid(x)) RaiseError(ErrorCode("E0024", pos, v, x));
+    if (!t) return RaiseError(ctx, ErrorCode("E0023", pos, v));
+    if (IsObsolete(t->FDateDel, ctx.MessageDate())) return RaiseWarning(ctx, WarningCode("W0010", pos, v));
+    if (!t->IsDomainValid(x)) return RaiseError(ctx, ErrorCode("E0024", pos, v, x));
+    return true;
   }
 };
 
 class TROD : public TSegment {
  public:
   using TSegment::TSegment;
-  void Check(TValidator& validator, TSgmt& sgmt) override {
-    TSegment::Check(validator, sgmt);
-    if (!FilterMode()) return;
+  bool Check(TCheckContext& ctx, TSgmt& sgmt) override {
+    if (!TSegment::Check(ctx, sgmt)) return false;
+    if (!ctx.FilterMode()) return true;
     std::string r = sgmt.Find("X052", 1);
-    std::string x = validator.GetX916(-1);
-    std::string u = validator.GetX912(-1);
+    std::string x = ctx.GetX916(-1);
+    std::string u = ctx.GetX912(-1);
     // Unit 304 may carry the pseudo risk object 998: a warning that keeps the error's entry.
-    if (r == "998" && StrToIntDef(u, -1) == 304) RaiseWarning(ErrorCode("E0009", "X052:1", r));
+    if (r == "998" && StrToIntDef(u, -1) == 304) return RaiseWarning(ctx, ErrorCode("E0009", "X052:1", r));
     const TRiskObjectItem* item = FTelebib.GetRiskObject(r);
-    if (!item) RaiseError(ErrorCode("E0009", "X052:1", r));
-    if (IsObsolete(item->FDateDel, MessageDate())) RaiseWarning(WarningCode("W0005", "X052:1", r, x));
-    if (!item->IsDomainValid(x)) RaiseError(ErrorCode("E0019", "X052:1", r, x));
+    if (!item) return RaiseError(ctx, ErrorCode("E0009", "X052:1", r));
+    if (IsObsolete(item->FDateDel, ctx.MessageDate())) return RaiseWarning(ctx, WarningCode("W0005", "X052:1", r, x));
+    if (!item->IsDomainValid(x)) return RaiseError(ctx, ErrorCode("E0019", "X052:1", r, x));
+    return true;
   }
 };
 

@@ -5,17 +5,18 @@
 #include <edicom/EdiComCpp.h>
 #include <kalvix/Kalvix.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "ecCheckContext.h"
 #include "ecErrors.h"
 #include "ecTelebib.h"
 
 namespace ruvala {
-
-class TValidator;
 
 // A segment of the parsed message, read through the parser's segment object. A failing call
 // throws with the member's name and the parser's reason.
@@ -30,6 +31,12 @@ class TSgmt {
   std::string Qualifier() const;
   std::string Find(const std::string& de, int pos) const;
   std::string FindInComponent(const std::string& cde, int cdePos, const std::string& de, int pos) const;
+  // A value as UTF-8: a view of the parser's own bytes when they are plain ASCII, otherwise of
+  // `buffer` holding the conversion. Valid until the next read into the same buffer or a change
+  // of the message.
+  std::string_view View(std::string_view cde, int cdePos, std::string_view de, int pos, std::string& buffer) const;
+  // The tag, the same way.
+  std::string_view TagView(std::string& buffer) const;
   void Insert(const std::string& value, const std::string& de, int pos) const;
   std::int32_t Data() const;
   void SetData(std::int32_t data) const;
@@ -41,9 +48,6 @@ class TSgmt {
   bool ReadsValuesDirectly() const { return static_cast<bool>(FValues); }
 
  private:
-  // Reads values as 8-bit text when the parser offers it: most of a validation is value reads.
-  std::string Value(const char* member, const std::string& cde, int cdePos, const std::string& de, int pos) const;
-
   edicom::ComPtr<kalvix::IEdiSegment> FSeg;
   edicom::ComPtr<kalvix::IEdiSegmentValues> FValues;
 };
@@ -62,58 +66,88 @@ edicom::BStr TextToCom(std::string_view utf8);
 edicom::ComPtr<kalvix::IEdiSegment> SegmentFromVariant(edicom::VARIANT& v);
 
 // "%s:%d, %s:%d" (composite, position, element, position) or "%s:%d" for a simple element.
-std::string DePosition(const std::string& cde, int cdePos, const std::string& de, int dePos);
+std::string DePosition(std::string_view cde, int cdePos, std::string_view de, int dePos);
 // Digits only; a leading "+" or "-" when signs are allowed and more follows.
-bool IsNumericText(const std::string& text, bool signAllowed);
+bool IsNumericText(std::string_view text, bool signAllowed);
 
 // Masks of the DTM format codes 1 to 12 (index 0 unused).
 extern const char* const DateMasks[13];
-// Raises E0018 when the parts of d under mask m make no calendar date and time of day.
-void CheckDateValue(const std::string& d, const std::string& m);
+// Whether the parts of d under mask m make a calendar date and time of day.
+bool IsDateValue(const std::string& d, const std::string& m);
 
-struct TCheckNext {
-  bool Active = false;
-  std::string Code;
+// One element as a check reads it: resolved once per tag from the layout and the referential.
+struct TPlanElement {
+  std::string_view Cde;  // empty for a simple element
+  std::string_view De;
+  const TDeItem* Item = nullptr;  // nullptr: the referential lacks it, which is reported when reached
+  int Occurrence = 0;
+  bool Mandatory = false;
+  bool NamesCodeList = false;  // the tag's element whose value names the next element's code list
 };
 
+// One layout row with its composite and elements; a simple element has one.
+struct TPlanRow {
+  const TSegmentLayoutItem* Row = nullptr;
+  bool Simple = true;
+  const TCdeItem* Cde = nullptr;  // nullptr for a simple element or a composite the referential lacks
+  std::vector<TPlanElement> Elements;
+};
+
+enum class TSpecificValue { None, Valid, Finding };
+
+// Every check returns false once it recorded the segment's finding in the context; what is not a
+// finding (a referential row missing, a failing parser call) is thrown.
 class TSegment {
  public:
   TSegment(TTelebib& telebib, const std::string& tag) : FKey(tag), FTag(tag), FTelebib(telebib) {}
   virtual ~TSegment() = default;
+  TSegment(const TSegment&) = delete;
+  TSegment& operator=(const TSegment&) = delete;
 
   // Virtual operations in slot order.
-  virtual void CheckLayoutDe(TSgmt& sgmt, const TSegmentLayoutItem& row);
-  virtual void CheckDe(TSgmt& sgmt, const std::string& cde, const std::string& de, int cdePos, int maxDe,
-                       bool mandatory);
-  virtual void CheckCDe(TSgmt& sgmt, const TSegmentLayoutItem& row);
-  virtual void CheckEmpty(TSgmt& sgmt);
-  virtual bool CheckSpecificValue(TSgmt& sgmt, const TSegmentLayoutItem& row, int cdePos, const TCdeItem& cde);
-  virtual void CheckMandatory(const std::string& cde, int cdePos, bool mandatory, const std::string& value, int dePos,
-                              const std::string& de);
-  virtual void CheckFormat(const std::string& cde, int cdePos, const std::string& value, int dePos,
-                           const std::string& de);
-  // Raises the first finding (ETelebibError / ETelebibWarning); other failures pass through.
-  virtual void Check(TValidator& validator, TSgmt& sgmt);
+  virtual bool CheckLayoutDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanRow& row);
+  virtual bool CheckDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanElement& el, int cdePos, int maxDe, bool mandatory);
+  virtual bool CheckCDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanRow& row);
+  virtual bool CheckEmpty(TCheckContext& ctx, TSgmt& sgmt);
+  virtual TSpecificValue CheckSpecificValue(TCheckContext& ctx, TSgmt& sgmt, const TPlanRow& row, int cdePos,
+                                            const TCdeItem& cde);
+  virtual bool CheckMandatory(TCheckContext& ctx, const TPlanElement& el, int cdePos, bool mandatory,
+                              std::string_view value, int dePos);
+  virtual bool CheckFormat(TCheckContext& ctx, const TPlanElement& el, int cdePos, std::string_view value, int dePos);
+  virtual bool Check(TCheckContext& ctx, TSgmt& sgmt);
+
+  // Its place among the referential's checkers, which keys its pending code-list check.
+  void SetIndex(std::size_t index) { FIndex = index; }
+  // The layout resolved against the referential, made on first use.
+  const std::vector<TPlanRow>& Plan();
 
   std::string FKey;
   std::string FTag;
   std::string FDE;  // the element whose value names the code list of the next element
   std::vector<TSegmentLayoutItem> FLayout;
-  TValidator* FValidator = nullptr;
   std::string FLibelle;
-  // A pending code-list check: carries over between segments of this tag within a validation.
-  TCheckNext FCheckNext;
 
  protected:
-  bool FilterMode() const;
-  TDate MessageDate() const;
+  const TDeItem& De(const TPlanElement& el) const;
   TTelebib& FTelebib;
+
+ private:
+  std::size_t FIndex = 0;
+  bool FPlanned = false;
+  std::vector<TPlanRow> FPlan;
 };
 
 // The checker of a tag: one of the 14 special ones, otherwise the generic TSegment.
 std::unique_ptr<TSegment> CreateSegmentChecker(TTelebib& telebib, const std::string& tag);
 
-[[noreturn]] void RaiseError(const TErrorCode& code);
-[[noreturn]] void RaiseWarning(const TErrorCode& code);
+// Record a finding and give false, for `return RaiseError(ctx, ...)`.
+inline bool RaiseError(TCheckContext& ctx, TErrorCode code) {
+  ctx.RecordFinding(false, std::move(code));
+  return false;
+}
+inline bool RaiseWarning(TCheckContext& ctx, TErrorCode code) {
+  ctx.RecordFinding(true, std::move(code));
+  return false;
+}
 
 }  // namespace ruvala

@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 #include "DateUtils.h"
 #include "Format.h"
@@ -85,6 +86,25 @@ std::string TValidator::GetOca() const {
   }
 }
 
+void TValidator::SetEdiMessage(edicom::BSTR text) {
+  std::u16string_view w = text ? std::u16string_view(text, ::SysStringLen(text)) : std::u16string_view();
+  FEdiMessage = TextFromCom(w);
+  // Plain ASCII converts back to the very same text: the parser may take the caller's string.
+  bool ascii = true;
+  for (char16_t c : w) ascii = ascii && c < 0x80;
+  FComText = ascii && text ? text : nullptr;
+}
+
+TCheckNext& TValidator::CheckNext(std::size_t checker) {
+  if (checker >= FCheckNext.size()) FCheckNext.resize(checker + 1);
+  return FCheckNext[checker];
+}
+
+void TValidator::RecordFinding(bool warning, TErrorCode code) {
+  FRaisedWarning = warning;
+  FFinding = std::move(code);
+}
+
 std::string TValidator::GetSegmentKey(IEdiSegment* s) const {
   TSgmt sg{ComPtr<IEdiSegment>(s)};
   int level = sg.Level();
@@ -109,6 +129,14 @@ void TValidator::Clear() {
   FXehCount = 0;
 }
 
+namespace {
+// The borrowed component text serves one validation alone.
+struct TForgetText {
+  edicom::BSTR& text;
+  ~TForgetText() { text = nullptr; }
+};
+}  // namespace
+
 static bool IsBlankText(const std::string& s) {
   for (char c : s)
     if (static_cast<unsigned char>(c) > ' ') return false;
@@ -120,7 +148,8 @@ bool TValidator::ValidateBody() {
   FEdiDirection = common::EdiGetDirection(FEdiMessage);
   if (FMessageDate == 0) FMessageDate = Today();
   // A pending code-list check never crosses from one validation into the next.
-  for (const auto& checker : FTelebib->Segments()) checker->FCheckNext = TCheckNext{};
+  FCheckNext.resize(FTelebib->Segments().size());
+  for (TCheckNext& next : FCheckNext) next.Active = false;
   try {
     ValidateSegments();
     for (std::size_t i = 0; i < FX912.size(); ++i) ValidateControlTable(FX912[i], i + 1 == FX912.size());
@@ -136,6 +165,7 @@ bool TValidator::ValidateBody() {
 
 bool TValidator::Validate() {
   TraceInfo(this, "Validate()");
+  TForgetText forget{FComText};
   Clear();
   if (IsBlankText(FEdiMessage)) {
     FErrors.Add(0, "", ErrorCode("E0002"));
@@ -147,6 +177,7 @@ bool TValidator::Validate() {
 
 int TValidator::ValidateEx(std::string& error) {
   TraceInfo(this, "ValidateEx()");
+  TForgetText forget{FComText};
   Clear();
   if (IsBlankText(FEdiMessage)) {
     FErrors.Add(0, "", ErrorCode("E0002"));
@@ -211,7 +242,9 @@ void TValidator::ValidateSegments() {
     }
   };
   check(FEdi->Reset(), "Reset");
-  {
+  if (FComText) {
+    check(FEdi->put_InputStream(std::exchange(FComText, nullptr)), "InputStream");
+  } else {
     BStr text = TextToCom(FEdiMessage);
     check(FEdi->put_InputStream(text.Get()), "InputStream");
   }
@@ -236,6 +269,7 @@ void TValidator::ValidateSegments() {
   std::size_t unitsSeen = 0;
   std::int32_t unitNo = 0;
   FSgmtNo = 0;
+  std::string tagBuffer;
   edicom::Variant first;
   check(FEdi->GetFirstSgmt(&first), "GetFirstSgmt");
   ComPtr<IEdiSegment> s = SegmentFromVariant(first);
@@ -248,12 +282,15 @@ void TValidator::ValidateSegments() {
       int level = sg.Level();
       if (level < 0 || level > kMaxLevel) throw std::runtime_error(Fmt("Segment level %d too deep", level));
       FParents[static_cast<std::size_t>(level)] = s;
-      std::string tag = sg.Tag();
-      if (matching) FPieces[static_cast<std::size_t>(level)] = {tag, sg.Qualifier()};
+      std::string_view tag = sg.TagView(tagBuffer);
+      if (matching) FPieces[static_cast<std::size_t>(level)] = {std::string(tag), sg.Qualifier()};
       if (tag != "[DATA]") {
         std::exception_ptr raised;
+        bool found = false;
         try {
-          FTelebib->GetSegment(tag).Check(*this, sg);
+          TSegment* checker = FTelebib->FindSegment(tag);
+          if (!checker) FTelebib->GetSegment(std::string(tag));  // fails as the lookup by name does
+          found = checker && !checker->Check(*this, sg);
         } catch (...) {
           raised = std::current_exception();
         }
@@ -266,6 +303,9 @@ void TValidator::ValidateSegments() {
           FControlTable->MatchSegment(s.Get(), FParents, level, FPieces);
         }
         if (raised) std::rethrow_exception(raised);
+        if (found) {
+          (FRaisedWarning ? static_cast<TEdiErrorList&>(FWarnings) : FErrors).Add(FSgmtNo, SafeKey(s.Get()), FFinding);
+        }
       }
     } catch (const ETelebibWarning& w) {
       FWarnings.Add(FSgmtNo, SafeKey(s.Get()), w.ErrorCode);

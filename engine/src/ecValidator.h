@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "EdiProcs.h"
+#include "ecCheckContext.h"
 #include "ecErrors.h"
 #include "ecScript.h"
 #include "ecTelebib.h"
@@ -45,24 +46,31 @@ std::int32_t GetDataUnitNo(kalvix::IEdiSegment* s);
 
 class TControlTable;  // the message's control table, when the control rules are built in
 
-class TValidator {
+class TValidator final : public TCheckContext {
  public:
   explicit TValidator(TTelebib* telebib = nullptr);
   ~TValidator();
+  TValidator(TValidator&&) = delete;
+  TValidator& operator=(TValidator&&) = delete;
   TValidator(const TValidator&) = delete;
   TValidator& operator=(const TValidator&) = delete;
 
-  void SetEdiMessage(const std::string& text) { FEdiMessage = text; }
+  void SetEdiMessage(const std::string& text) {
+    FEdiMessage = text;
+    FComText = nullptr;
+  }
+  // The text as a component string; borrowed, it must outlive the next validation.
+  void SetEdiMessage(edicom::BSTR text);
   const std::string& EdiMessage() const { return FEdiMessage; }
   bool Validate();
   int ValidateEx(std::string& error);
 
-  bool InterApplication() const { return FInterApp; }
+  bool InterApplication() const override { return FInterApp; }
   void SetInterApplication(bool on) { FInterApp = on; }
   bool CheckFilter() const { return FCheckFilter; }
   void SetCheckFilter(bool on) { FCheckFilter = on; }
-  bool FilterMode() const { return FInterApp || FCheckFilter; }
-  TDate MessageDate() const { return FMessageDate; }
+  bool FilterMode() const override { return FInterApp || FCheckFilter; }
+  TDate MessageDate() const override { return FMessageDate; }
   void SetMessageDate(TDate day) { FMessageDate = day; }
   TEdiDirection Direction() const { return FEdiDirection; }
   void SetMaxError(int n) { FMaxError = n; }
@@ -76,22 +84,24 @@ class TValidator {
   TTelebib& Telebib() const { return *FTelebib; }
 
   // Group state written by the XGH and XEH checkers.
-  void SetGroupParties(const std::string& x921, const std::string& x923, const std::string& x925) {
+  void SetGroupParties(const std::string& x921, const std::string& x923, const std::string& x925) override {
     FX921 = x921;
     FX923 = x923;
     FX925 = x925;
   }
   const std::string& X921() const { return FX921; }
   const std::string& X923() const { return FX923; }
-  const std::string& X925() const { return FX925; }
-  int& XehCount() { return FXehCount; }
+  const std::string& X925() const override { return FX925; }
+  int& XehCount() override { return FXehCount; }
   // Entry i, the last one when i is negative; "No X912 value" / "No X916 value" when empty.
-  std::string GetX912(int i) const;
-  std::string GetX916(int i) const;
-  void SetX912(int i, const std::string& value);  // left-padded with "0" to 4 characters
-  void SetX916(int i, const std::string& value);
+  std::string GetX912(int i) const override;
+  std::string GetX916(int i) const override;
+  void SetX912(int i, const std::string& value) override;  // left-padded with "0" to 4 characters
+  void SetX916(int i, const std::string& value) override;
   int X912Count() const { return static_cast<int>(FX912.size()); }
-  std::string GetOca() const;
+  std::string GetOca() const override;
+  TCheckNext& CheckNext(std::size_t checker) override;
+  void RecordFinding(bool warning, TErrorCode code) override;
   std::string GetSegmentKey(kalvix::IEdiSegment* s) const;
   const TTabOleVariant& Parents() const { return FParents; }
 
@@ -106,6 +116,7 @@ class TValidator {
 
   TTelebib* FTelebib;
   std::string FEdiMessage;
+  edicom::BSTR FComText = nullptr;  // FEdiMessage as the caller passed it, when plain ASCII
   edicom::ComPtr<kalvix::IEdiMessage> FEdi;
   TEdiErrorList FErrors;
   TEdiWarningList FWarnings;
@@ -122,6 +133,10 @@ class TValidator {
   TDate FMessageDate = 0;
   bool FCheckFilter = false;
   std::int32_t FXehCount = 0;
+  std::vector<TCheckNext> FCheckNext;  // per checker of the referential, for one validation
+  // The current segment's finding, once a check recorded it.
+  bool FRaisedWarning = false;
+  TErrorCode FFinding;
 };
 
 // Today as a whole automation day, local time.

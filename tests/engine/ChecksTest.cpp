@@ -548,3 +548,33 @@ TEST_F(ChecksTest, UnitCountStartsAgainWithEveryMessage) {
        {'E', "E0019", 4, "ROD+110'ICD+102", "Invalid value for \"C095:1, X058:1\", found \"102\" in domain \"10\""}},
       "after a failed group header");
 }
+
+// A text handed over as a component string gives the findings of the same text as UTF-8, and
+// serves one validation only: validating again after the caller freed it reads the kept copy.
+TEST_F(ChecksTest, ComponentTextServesOneValidation) {
+  const std::vector<std::string> texts = {
+      Insurer("ATT+A020+:::Usage prive'ATT++77"),
+      Insurer("NME+001+D\xc3\x89J\xc3\x80 VU:JOS\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89"
+              "\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89"
+              "\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xc3\x89"
+              "\xc3\x89\xc3\x89\xc3\x89\xc3\x89+001'DTM+001:3201202:001"),
+      Contract("110", "101", "RCBASE"),
+  };
+  for (const std::string& text : texts) {
+    TValidator byText(Sample()), byCom(Sample());
+    Configure(byText, true);
+    Configure(byCom, true);
+    byText.SetEdiMessage(text);
+    byText.Validate();
+    std::vector<Finding> want = All(byText);
+    {
+      edicom::BStr com(text);
+      byCom.SetEdiMessage(com.Get());
+      byCom.Validate();
+      ExpectFindings(byCom, want, text);
+    }
+    byCom.Validate();
+    ExpectFindings(byCom, want, "again, the component string gone: " + text);
+    EXPECT_EQ(byCom.EdiMessage(), text);
+  }
+}
