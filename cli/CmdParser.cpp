@@ -1,10 +1,14 @@
 // syntax / tree / generate: the parser's jobs on a file, through the EdiMessage component.
 #include <edicom/EdiComCpp.h>
+#include <fcntl.h>
 #include <kalvix/Kalvix.h>
 #include <kalvix/Layouts.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -28,11 +32,60 @@ bool ReadFile(const std::string& path, std::string& out) {
   return !in.bad();
 }
 
-// Files are UTF-8, or the 8-bit code page when they are not valid UTF-8.
+// Files are UTF-8, or the 8-bit code page when they are not valid UTF-8: widened in one pass.
 BStr ToText(std::string_view bytes) {
-  if (common::IsValidUtf8(bytes)) return BStr(bytes);
-  return BStr(std::u16string_view(common::AnsiToUtf16(bytes)));
+  BStr text = BStr::Attach(SysAllocStringLen(nullptr, static_cast<unsigned>(bytes.size())));
+  if (!text.Get()) throw std::bad_alloc();
+  const std::size_t units = common::FileTextToUtf16(bytes, text.Get());
+  // Fewer units than bytes only for UTF-8 beyond ASCII: the string gets its own length.
+  if (units < bytes.size()) return BStr(std::u16string_view(text.Get(), units));
+  return text;
 }
+
+// The lines of a file, split at "\n" inside a large buffer and handed out as views into it. The
+// buffer grows only for a line longer than itself: memory is the buffer and the longest line.
+class TChunkedLines {
+ public:
+  explicit TChunkedLines(int fd) : FFd(fd), FBuf(kChunk) {}
+  // The next line without its "\n"; false at the end. A failed read raises.
+  bool Next(std::string_view& line) {
+    for (;;) {
+      if (const void* nl = std::memchr(FBuf.data() + FScan, '\n', FEnd - FScan)) {
+        const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nl) - FBuf.data());
+        line = std::string_view(FBuf.data() + FBegin, at - FBegin);
+        FBegin = FScan = at + 1;
+        return true;
+      }
+      FScan = FEnd;
+      if (FEof) {
+        if (FBegin == FEnd) return false;
+        line = std::string_view(FBuf.data() + FBegin, FEnd - FBegin);
+        FBegin = FScan = FEnd;
+        return true;
+      }
+      // The open line moves to the front, the rest of the buffer is filled after it.
+      if (FBegin > 0) {
+        std::memmove(FBuf.data(), FBuf.data() + FBegin, FEnd - FBegin);
+        FEnd -= FBegin, FScan -= FBegin, FBegin = 0;
+      }
+      if (FEnd == FBuf.size()) FBuf.resize(FBuf.size() * 2);
+      ssize_t n;
+      do {
+        n = read(FFd, FBuf.data() + FEnd, FBuf.size() - FEnd);
+      } while (n < 0 && errno == EINTR);
+      if (n < 0) throw std::runtime_error(std::strerror(errno));
+      if (n == 0) FEof = true;
+      FEnd += static_cast<std::size_t>(n);
+    }
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 4u << 20;
+  int FFd;
+  std::vector<char> FBuf;
+  std::size_t FBegin = 0, FScan = 0, FEnd = 0;
+  bool FEof = false;
+};
 
 void Print(const BStr& s) {
   std::string u = s.Utf8();
@@ -56,9 +109,9 @@ ComPtr<kalvix::IEdiSegment> AsSegment(const Variant& v) {
   return s;
 }
 
-// Parses the file named by the one argument that is not an option; 2 when that fails.
-int Load(const Args& args, const char* usage, std::vector<std::string>* options, std::string& text) {
-  std::string file;
+// The file named by the one argument that is not an option, the options; 2 when there is none.
+int FileArgument(const Args& args, const char* usage, std::vector<std::string>* options, std::string& file) {
+  file.clear();
   for (const std::string& a : args) {
     if (a.size() > 2 && a.compare(0, 2, "--") == 0 && options) {
       options->push_back(a);
@@ -73,6 +126,13 @@ int Load(const Args& args, const char* usage, std::vector<std::string>* options,
     ErrPrintf("usage: verimek-cli %s\n", usage);
     return 2;
   }
+  return 0;
+}
+
+// Reads the file named by the one argument that is not an option; 2 when that fails.
+int Load(const Args& args, const char* usage, std::vector<std::string>* options, std::string& text) {
+  std::string file;
+  if (int rc = FileArgument(args, usage, options, file)) return rc;
   if (!ReadFile(file, text)) {
     ErrPrintf("verimek-cli: cannot read \"%s\"\n", file.c_str());
     return 2;
@@ -80,8 +140,8 @@ int Load(const Args& args, const char* usage, std::vector<std::string>* options,
   return 0;
 }
 
-bool Parse(kalvix::IEdiMessage* m, std::string_view text) {
-  HRESULT hr = m->put_InputStream(ToText(text).Get());
+bool Parse(kalvix::IEdiMessage* m, const BStr& text) {
+  HRESULT hr = m->put_InputStream(text.Get());
   if (FAILED(hr)) {
     ErrPrintf("verimek-cli: parse failed (0x%08X) %s\n", static_cast<unsigned>(hr), TakeErrorDescription().c_str());
     return false;
@@ -89,10 +149,13 @@ bool Parse(kalvix::IEdiMessage* m, std::string_view text) {
   return true;
 }
 
-// Prints the error list; the number of messages.
-int PrintErrors(kalvix::IEdiMessage* m, const std::string& prefix) {
+bool Parse(kalvix::IEdiMessage* m, std::string_view text) { return Parse(m, ToText(text)); }
+
+// Prints the error list, each message after "N\t" when lineNo is not 0; the number of messages.
+int PrintErrors(kalvix::IEdiMessage* m, int lineNo) {
   std::int32_t n = 0;
   m->get_ErrorCount(&n);
+  const std::string prefix = n > 0 && lineNo > 0 ? std::to_string(lineNo) + "\t" : std::string();
   for (std::int32_t i = 0; i < n; ++i) {
     BStr e;
     if (FAILED(m->get_Error(i, e.Put()))) continue;
@@ -141,8 +204,8 @@ std::vector<Key> KeysOf(std::string_view tag) {
 
 int CmdSyntax(const Args& args) {
   std::vector<std::string> options;
-  std::string text;
-  if (int rc = Load(args, "syntax [--lines] FILE", &options, text)) return rc;
+  std::string file;
+  if (int rc = FileArgument(args, "syntax [--lines] FILE", &options, file)) return rc;
   bool lines = false;
   for (const std::string& o : options) {
     if (o != "--lines") {
@@ -157,18 +220,37 @@ int CmdSyntax(const Args& args) {
   if (!m) return 2;
   int errors = 0;
   if (!lines) {
+    std::string text;
+    if (!ReadFile(file, text)) {
+      ErrPrintf("verimek-cli: cannot read \"%s\"\n", file.c_str());
+      return 2;
+    }
     if (!Parse(m.Get(), text)) return 2;
-    errors = PrintErrors(m.Get(), "");
+    errors = PrintErrors(m.Get(), 0);
   } else {
-    std::size_t pos = 0;
-    for (int no = 1; pos < text.size(); ++no) {
-      std::size_t end = text.find('\n', pos);
-      std::string_view line(text.data() + pos, (end == std::string::npos ? text.size() : end) - pos);
-      pos = end == std::string::npos ? text.size() : end + 1;
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      if (line.empty()) continue;
-      if (!Parse(m.Get(), line)) return 2;
-      errors += PrintErrors(m.Get(), std::to_string(no) + "\t");
+    // Streamed: one buffer of the file at a time, each line widened once.
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      ErrPrintf("verimek-cli: cannot read \"%s\"\n", file.c_str());
+      return 2;
+    }
+    struct Closer {
+      int Fd;
+      ~Closer() { close(Fd); }
+    } closer{fd};
+    TChunkedLines reader(fd);
+    std::string_view line;
+    try {
+      for (int no = 1; reader.Next(line); ++no) {
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty()) continue;
+        if (!Parse(m.Get(), ToText(line))) return 2;
+        errors += PrintErrors(m.Get(), no);
+      }
+    } catch (const std::runtime_error& e) {
+      std::fflush(stdout);
+      ErrPrintf("verimek-cli: cannot read \"%s\" (%s)\n", file.c_str(), e.what());
+      return 2;
     }
   }
   std::fflush(stdout);

@@ -3,6 +3,7 @@
 
 #include <edicom/EdiComCpp.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -106,6 +107,79 @@ bool IsValidUtf8(std::string_view s) {
 std::string Utf8ToAnsi(std::string_view s) {
   if (IsValidUtf8(s)) return Utf16ToAnsi(edicom::Utf8ToUtf16(s));
   return std::string(s);
+}
+
+// Widens the leading ASCII run of s into out; returns its length. Eight bytes are tested at a
+// time and widened in a loop the compiler vectorises.
+static std::size_t WidenAscii(const char* s, std::size_t n, char16_t* out) {
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s + i, 8);
+    if (word & 0x8080808080808080ull) break;
+    for (std::size_t k = 0; k < 8; ++k) out[i + k] = static_cast<char16_t>(s[i + k]);
+  }
+  while (i < n && static_cast<unsigned char>(s[i]) < 0x80) {
+    out[i] = static_cast<char16_t>(s[i]);
+    ++i;
+  }
+  return i;
+}
+
+// UTF-8 from s to out as edicom::Utf8ToUtf16 decodes it, refusing what IsValidUtf8 refuses;
+// npos then, with out partly written.
+static std::size_t DecodeUtf8(const unsigned char* s, std::size_t n, char16_t* out) {
+  std::size_t o = 0;
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = s[i];
+    if (c < 0x80) {
+      std::size_t run = WidenAscii(reinterpret_cast<const char*>(s) + i, n - i, out + o);
+      i += run, o += run;
+      continue;
+    }
+    int len;
+    char32_t cp;
+    if ((c >> 5) == 6) {
+      len = 2, cp = c & 0x1F;
+    } else if ((c >> 4) == 14) {
+      len = 3, cp = c & 0x0F;
+    } else if ((c >> 3) == 30) {
+      len = 4, cp = c & 0x07;
+    } else {
+      return std::string_view::npos;
+    }
+    if (i + static_cast<std::size_t>(len) > n || (len == 2 && c < 0xC2)) return std::string_view::npos;
+    for (int k = 1; k < len; ++k) {
+      const unsigned char cc = s[i + static_cast<std::size_t>(k)];
+      if ((cc >> 6) != 2) return std::string_view::npos;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    i += static_cast<std::size_t>(len);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out[o++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+      out[o++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out[o++] = static_cast<char16_t>(cp);
+    }
+  }
+  return o;
+}
+
+std::size_t FileTextToUtf16(std::string_view bytes, char16_t* out) {
+  const std::size_t ascii = WidenAscii(bytes.data(), bytes.size(), out);
+  if (ascii == bytes.size()) return ascii;
+  // The ASCII run reads the same either way; only the rest is decoded again as code page.
+  const auto* rest = reinterpret_cast<const unsigned char*>(bytes.data()) + ascii;
+  const std::size_t n = bytes.size() - ascii;
+  const std::size_t units = DecodeUtf8(rest, n, out + ascii);
+  if (units != std::string_view::npos) return ascii + units;
+  const bool latin1 = UseLatin1();
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char b = rest[i];
+    out[ascii + i] = (b >= 0x80 && b < 0xA0 && !latin1) ? kCp1252High[b - 0x80] : static_cast<char16_t>(b);
+  }
+  return bytes.size();
 }
 
 }  // namespace common

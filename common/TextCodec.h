@@ -30,6 +30,9 @@ std::string AnsiToUtf8(std::string_view s);
 // code-page bytes).
 std::string Utf8ToAnsi(std::string_view s);
 bool IsValidUtf8(std::string_view s);
+// A line of a file as UTF-16, in one pass: UTF-8 when the whole line is (as IsValidUtf8 has it),
+// else the code page. out holds at least bytes.size() units; returns the units written.
+std::size_t FileTextToUtf16(std::string_view bytes, char16_t* out);
 // Name of the code page in use ("windows-1252" or "iso-8859-1").
 const char* AnsiCodePageName();
 // The code point as "U+XXXX" (at least four hex digits), the way a user looks it up.

@@ -230,7 +230,7 @@ std::int64_t TDatabase::GetTableValue(const std::string& Sql) {
   return t->AsInteger(t->Columns()[0]);
 }
 
-// Transactions run once per stored message: their statements are prepared once, like the inserts.
+// Transactions and savepoints run once per group or message: prepared once, like the inserts.
 void TDatabase::BeginTransaction() {
   if (FInTransaction) throw ESqliteError("Transaction already open");
   ExecParams("BEGIN TRANSACTION", {}, false);
@@ -247,6 +247,20 @@ void TDatabase::Rollback() {
   FInTransaction = false;
   if (sqlite3_get_autocommit(FDb)) return;
   ExecParams("ROLLBACK", {}, false);
+}
+
+void TDatabase::Savepoint(const std::string& AName) { ExecParams("SAVEPOINT " + AName, {}, false); }
+
+void TDatabase::ReleaseSavepoint(const std::string& AName) { ExecParams("RELEASE " + AName, {}, false); }
+
+bool TDatabase::RollbackToSavepoint(const std::string& AName) {
+  if (sqlite3_get_autocommit(FDb)) {
+    FInTransaction = false;
+    return false;
+  }
+  ExecParams("ROLLBACK TO " + AName, {}, false);
+  ExecParams("RELEASE " + AName, {}, false);
+  return true;
 }
 
 std::int64_t TDatabase::LastInsertRowId() const { return sqlite3_last_insert_rowid(FDb); }
@@ -299,34 +313,30 @@ std::string CompressAndEncode(std::string_view text) {
   int rc = deflate(&zs, Z_FINISH);
   if (rc != Z_STREAM_END) throw ESqliteError(common::Fmt("CompressAndEncode failed (zlib %d)", rc));
   z.resize(z.size() - zs.avail_out);
-  std::string out;
+  // Four characters per three bytes, written in place; 76 is a whole number of groups, so the
+  // line break falls after a group, also after the last one when it ends a line.
   const std::size_t chars = (z.size() + 2) / 3 * 4;
-  out.reserve(chars + chars / 76 * 2);
+  std::string out(chars + chars / 76 * 2, '\0');
+  char* o = out.data();
   std::size_t col = 0;
-  auto put = [&](char c) {
-    out.push_back(c);
-    if (++col == 76) {
-      out.append("\r\n");
+  auto group = [&](unsigned v, int taken) {
+    o[0] = kBase64[v >> 18];
+    o[1] = kBase64[(v >> 12) & 63];
+    o[2] = taken > 1 ? kBase64[(v >> 6) & 63] : '=';
+    o[3] = taken > 2 ? kBase64[v & 63] : '=';
+    o += 4;
+    if ((col += 4) == 76) {
+      o[0] = '\r';
+      o[1] = '\n';
+      o += 2;
       col = 0;
     }
   };
   std::size_t i = 0;
   const auto* p = reinterpret_cast<const unsigned char*>(z.data());
-  for (; i + 3 <= z.size(); i += 3) {
-    unsigned v = (p[i] << 16) | (p[i + 1] << 8) | p[i + 2];
-    put(kBase64[v >> 18]);
-    put(kBase64[(v >> 12) & 63]);
-    put(kBase64[(v >> 6) & 63]);
-    put(kBase64[v & 63]);
-  }
-  if (i < z.size()) {
-    unsigned v = p[i] << 16;
-    if (i + 1 < z.size()) v |= p[i + 1] << 8;
-    put(kBase64[v >> 18]);
-    put(kBase64[(v >> 12) & 63]);
-    put(i + 1 < z.size() ? kBase64[(v >> 6) & 63] : '=');
-    put('=');
-  }
+  for (; i + 3 <= z.size(); i += 3) group((p[i] << 16) | (p[i + 1] << 8) | p[i + 2], 3);
+  if (i + 2 == z.size()) group((p[i] << 16) | (p[i + 1] << 8), 2);
+  if (i + 1 == z.size()) group(p[i] << 16, 1);
   return out;
 }
 

@@ -89,6 +89,12 @@ class TDatabase {
   virtual void Commit();
   virtual void Rollback();
   bool InTransaction() const { return FInTransaction; }
+  /// A unit inside the open transaction that rolls back alone: SAVEPOINT, RELEASE, ROLLBACK TO.
+  virtual void Savepoint(const std::string& AName);
+  virtual void ReleaseSavepoint(const std::string& AName);
+  /// Rolls back to the savepoint and releases it; false when SQLite had already ended the whole
+  /// transaction (as it may on a full disk or an I/O error), which then lost every unit in it.
+  virtual bool RollbackToSavepoint(const std::string& AName);
   virtual std::int64_t LastInsertRowId() const;
 
   const std::string& Filename() const { return FFilename; }

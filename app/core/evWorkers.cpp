@@ -404,47 +404,105 @@ static std::int64_t StrToInt(const std::string& s) {
   return v;
 }
 
+void TValidateFileWorker::InsertMessageRows(const TStoredMessage& m) {
+  FDatabase->ExecParams(kInsertMessage,
+                        {std::int64_t{m.XehId}, m.X921, m.X923, m.X925, m.X912, m.X916,
+                         std::int64_t{m.Findings.ErrorCount}, std::int64_t{m.Findings.WarningCount}},
+                        true);
+  const std::int64_t messageId = FDatabase->LastInsertRowId();
+  FDatabase->ExecParams(kInsertData, {messageId, std::int64_t{m.XehId}, m.Body}, false);
+  for (const TFinding& e : m.Findings.Errors)
+    FDatabase->ExecParams(
+        kInsertError, {messageId, std::int64_t{m.XehId}, std::int64_t{e.SegmentNo}, e.SegmentKey, e.Code, e.Message},
+        true);
+  for (const TFinding& w : m.Findings.Warnings)
+    FDatabase->ExecParams(
+        kInsertWarning, {messageId, std::int64_t{m.XehId}, std::int64_t{w.SegmentNo}, w.SegmentKey, w.Code, w.Message},
+        true);
+}
+
+// Storage failures end the run: every further message would fail the same way.
+static EStorageError StorageFailure(const std::exception& e) {
+  return EStorageError(common::Fmt("Storing the results failed (%s)", e.what()));
+}
+
 void TValidateFileWorker::SaveMessageResult(const std::string& Line, int XehId, const std::string* Piece,
                                             const TMessageFindings& f, const std::string* Body) {
-  std::string x921, x922, x923, x924;
-  common::EdiGetParties(Line, x921, x922, x923, x924);
-  x921 = common::TString::PadLeft(x921, 4, '0');
+  TStoredMessage m;
+  std::string x922, x924;
+  common::EdiGetParties(Line, m.X921, x922, m.X923, x924);
+  m.X921 = common::TString::PadLeft(m.X921, 4, '0');
   const std::string& text = Piece ? *Piece : Line;
-  std::string x912, x916, x925;
-  common::EdiGetExchangeType(text, x912, x916, x925);
-  const std::int64_t x912n = StrToInt(x912);
+  std::string x912;
+  common::EdiGetExchangeType(text, x912, m.X916, m.X925);
+  m.X912 = StrToInt(x912);
+  m.XehId = XehId;
+  m.Findings = f;
+  m.Body = Body ? *Body : CompressAndEncode(text);
 
-  FDatabase->BeginTransaction();
   try {
-    FDatabase->ExecParams(
-        kInsertMessage,
-        {std::int64_t{XehId}, x921, x923, x925, x912n, x916, std::int64_t{f.ErrorCount}, std::int64_t{f.WarningCount}},
-        true);
-    const std::int64_t messageId = FDatabase->LastInsertRowId();
-    FDatabase->ExecParams(kInsertData, {messageId, std::int64_t{XehId}, Body ? *Body : CompressAndEncode(text)}, false);
-    for (const TFinding& e : f.Errors)
-      FDatabase->ExecParams(
-          kInsertError, {messageId, std::int64_t{XehId}, std::int64_t{e.SegmentNo}, e.SegmentKey, e.Code, e.Message},
-          true);
-    for (const TFinding& w : f.Warnings)
-      FDatabase->ExecParams(
-          kInsertWarning, {messageId, std::int64_t{XehId}, std::int64_t{w.SegmentNo}, w.SegmentKey, w.Code, w.Message},
-          true);
-    FDatabase->Commit();
-    FStoredMessages.fetch_add(1, std::memory_order_relaxed);
+    if (!FDatabase->InTransaction()) {
+      FDatabase->BeginTransaction();
+      FGroupStart = std::chrono::steady_clock::now();
+    }
+    FDatabase->Savepoint("Message");
+  } catch (const ESqliteError& e) {
+    if (e.IsStorageFailure()) throw StorageFailure(e);
+    throw;
+  }
+  try {
+    InsertMessageRows(m);
+    FDatabase->ReleaseSavepoint("Message");
   } catch (...) {
     try {
-      FDatabase->Rollback();
+      // SQLite may have ended the whole transaction (a full disk, an I/O error): the messages of
+      // the group before this one are written again, so that only this one is lost.
+      if (!FDatabase->RollbackToSavepoint("Message")) ReplayGroup();
     } catch (...) {
       // The first failure is the one worth reporting.
     }
     try {
       throw;
     } catch (const ESqliteError& e) {
-      if (e.IsStorageFailure()) throw EStorageError(common::Fmt("Storing the results failed (%s)", e.what()));
+      if (e.IsStorageFailure()) throw StorageFailure(e);
       throw;
     }
   }
+  FGroup.push_back(std::move(m));
+  if (FGroup.size() >= GroupMessages || std::chrono::steady_clock::now() - FGroupStart >= GroupTime) CommitGroup();
+}
+
+void TValidateFileWorker::ReplayGroup() {
+  if (FGroup.empty()) return;
+  try {
+    FDatabase->BeginTransaction();
+    for (const TStoredMessage& m : FGroup) {
+      FDatabase->Savepoint("Message");
+      InsertMessageRows(m);
+      FDatabase->ReleaseSavepoint("Message");
+    }
+  } catch (...) {
+    FGroup.clear();
+    FDatabase->Rollback();
+    throw;
+  }
+}
+
+void TValidateFileWorker::CommitGroup() {
+  if (!FDatabase || !FDatabase->InTransaction()) return;
+  try {
+    FDatabase->Commit();
+  } catch (const std::exception& e) {
+    FGroup.clear();
+    try {
+      FDatabase->Rollback();
+    } catch (...) {
+      // The commit's failure is the one worth reporting.
+    }
+    throw StorageFailure(e);
+  }
+  FStoredMessages.fetch_add(FGroup.size(), std::memory_order_relaxed);
+  FGroup.clear();
 }
 
 void TValidateFileWorker::ValidateLine(const std::string& Line) {
@@ -511,6 +569,15 @@ void TValidateFileWorker::Execute() {
     FLastError = e.what();
   } catch (const std::exception& e) {
     FLastError = e.what();
+  }
+  // However the run ended, the messages of the open group are kept.
+  try {
+    CommitGroup();
+  } catch (const EStorageError& e) {
+    if (FLastError.empty()) {
+      FLastError = e.what();
+      FStorageFailed = true;
+    }
   }
   FDatabase.reset();
 }

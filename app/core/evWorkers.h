@@ -9,6 +9,7 @@
 #include <ruvala/Ruvala.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -219,6 +220,15 @@ class EStorageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+/// The rows of one message as the file worker stores them.
+struct TStoredMessage {
+  int XehId = 0;
+  std::string X921, X923, X925, X916;
+  std::int64_t X912 = 0;
+  TMessageFindings Findings;
+  std::string Body;
+};
+
 /// Validates every line of a file into a results database.
 class TValidateFileWorker : public TWorker {
  public:
@@ -239,9 +249,18 @@ class TValidateFileWorker : public TWorker {
   TLineSource* LineSource = nullptr;
   /// True when the run ended because storing failed; what was stored before stays.
   bool StorageFailed() const { return FStorageFailed; }
-  /// Messages stored so far, each counted once its transaction is committed: what a rolled-back
+  /// Messages stored so far, each counted once its group is committed: what a rolled-back
   /// message left out is not counted. May be read from any thread.
   std::size_t StoredMessages() const { return FStoredMessages.load(std::memory_order_relaxed); }
+
+  /// Messages are stored in groups, one transaction each, every message inside a savepoint of
+  /// its own so that a failing one rolls back alone: a group is committed once it holds
+  /// GroupMessages messages or is GroupTime old when a message is stored, and at the end of
+  /// the run. A crash loses at most the open group; the file keeps only whole messages.
+  static constexpr std::size_t kGroupMessages = 256;
+  static constexpr std::chrono::milliseconds kGroupTime{100};
+  std::size_t GroupMessages = kGroupMessages;
+  std::chrono::steady_clock::duration GroupTime = kGroupTime;
 
  protected:
   void Execute() override;
@@ -250,6 +269,11 @@ class TValidateFileWorker : public TWorker {
   void SaveMessageResult(const std::string& Line, int XehId, const std::string* Piece, const TMessageFindings& findings,
                          const std::string* Body = nullptr);
   void SaveLineOutcome(const std::string& Line, const TLineOutcome& outcome);
+  /// Commits the open group, if any; a failure loses the group and raises EStorageError.
+  void CommitGroup();
+  /// Writes the messages of the group again in a new transaction, after SQLite ended the last.
+  void ReplayGroup();
+  void InsertMessageRows(const TStoredMessage& m);
   void DoProgress();
   void DoError();
 
@@ -260,6 +284,8 @@ class TValidateFileWorker : public TWorker {
   bool FCancel = false;
   bool FStorageFailed = false;
   std::atomic<std::size_t> FStoredMessages{0};
+  std::vector<TStoredMessage> FGroup;  // stored in the open transaction, not yet committed
+  std::chrono::steady_clock::time_point FGroupStart;
   std::string FProgressMsg;
   std::int32_t FProgressMin = 0, FProgressMax = 0, FProgressPos = 0;
 };

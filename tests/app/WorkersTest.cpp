@@ -2,6 +2,7 @@
 // cancellation, unreadable input, engine failures and a database that fails on the Nth statement.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -82,6 +83,8 @@ class FileWorkerTest : public ::testing::Test {
     TRun run;
     auto* worker = new TValidateFileWorker(FHost, Factory(), input, FDbName);
     worker->Settings.MessageDate = 45838;
+    // Groups close by size only: the statements of a run stay the same however slow the machine.
+    worker->GroupTime = std::chrono::hours(1);
     if (failStatement)
       worker->DatabaseFactory = [failStatement](const std::string& n) {
         return std::make_unique<TFailingDatabase>(n, failStatement);
@@ -319,10 +322,11 @@ TEST_F(FileWorkerTest, CreateDbFailure) {
 // message is stored whole, and the run goes on.
 TEST_F(FileWorkerTest, FailingStatementRollsBackOnlyItsMessage) {
   const std::string file = kOne + "\n" + kWithFindings + "\n" + kThree + "\n";
-  // Statements: 3 pragmas + 7 schema, then per message BEGIN, Messages, Data, findings, COMMIT.
+  // Statements: 3 pragmas + 7 schema, BEGIN of the group, per message SAVEPOINT, Messages, Data,
+  // findings, RELEASE, and the group's COMMIT at the end.
   const int schema = 10;
-  const int perMessage[] = {4, 7, 4, 5, 4};
-  int total = schema;
+  const int perMessage[] = {1 + 4, 7, 4, 5, 4};
+  int total = schema + 1;
   for (int n : perMessage) total += n;
   for (int failAt = 1; failAt <= total + 1; ++failAt) {
     SCOPED_TRACE(failAt);
@@ -333,8 +337,15 @@ TEST_F(FileWorkerTest, FailingStatementRollsBackOnlyItsMessage) {
     }
     auto db = Db();
     ExpectWholeMessages(*db);
-    EXPECT_EQ(run.LastError, "");
     const std::int64_t stored = db->GetTableValue("select count(*) from Messages");
+    if (failAt == total) {
+      // A group that cannot be committed is lost as a whole, and storing ends there.
+      EXPECT_EQ(run.LastError, "Storing the results failed (database or disk is full)");
+      EXPECT_TRUE(run.Errors.empty());
+      EXPECT_EQ(stored, 0);
+      continue;
+    }
+    EXPECT_EQ(run.LastError, "");
     if (failAt == total + 1) {
       EXPECT_TRUE(run.Errors.empty());
       EXPECT_EQ(stored, 5);
@@ -491,12 +502,42 @@ TEST_F(FileWorkerTest, StoredMessagesCountsTheRows) {
     for (int failAt = 11; failAt <= 45; ++failAt) {
       SCOPED_TRACE(std::string(readAhead ? "read-ahead" : "direct") + ", failing statement " + std::to_string(failAt));
       TRun run = Run(file, 0, failAt, nullptr, readAhead);
-      ASSERT_EQ(run.LastError, "");
+      // Only the group's commit ends the run; every other failure is a line error.
+      if (!run.LastError.empty()) {
+        EXPECT_EQ(run.LastError, "Storing the results failed (database or disk is full)");
+      }
       EXPECT_EQ(static_cast<std::int64_t>(run.Stored), Db()->GetTableValue("select count(*) from Messages"));
     }
   TRun run = Run(file);
   EXPECT_EQ(run.Stored, 7u);
   EXPECT_EQ(Db()->GetTableValue("select count(*) from Messages"), 7);
+}
+
+// Messages are committed in groups of kGroupMessages: a commit that fails loses its own group
+// only, the groups before it stay, and the run ends there.
+TEST_F(FileWorkerTest, FailedGroupCommitLosesOnlyThatGroup) {
+  const std::size_t group = TValidateFileWorker::kGroupMessages;
+  std::string file;
+  for (std::size_t i = 0; i < 3 * group; ++i) file += kOne + "\n";
+  // 10 schema statements; per group BEGIN, SAVEPOINT + 2 inserts + RELEASE per message, COMMIT.
+  const int perGroup = 1 + 4 * static_cast<int>(group) + 1;
+  struct Case {
+    int FailAt;
+    std::int64_t Stored;
+    std::string LastError;
+  } cases[] = {
+      {10 + perGroup, 0, "Storing the results failed (database or disk is full)"},
+      {10 + 2 * perGroup, static_cast<std::int64_t>(group), "Storing the results failed (database or disk is full)"},
+      {10 + perGroup + 1, static_cast<std::int64_t>(3 * group - 1), ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.FailAt);
+    TRun run = Run(file, 0, c.FailAt);
+    EXPECT_EQ(run.LastError, c.LastError);
+    auto db = Db();
+    EXPECT_EQ(db->GetTableValue("select count(*) from Messages"), c.Stored);
+    EXPECT_EQ(static_cast<std::int64_t>(run.Stored), c.Stored);
+    ExpectWholeMessages(*db);
+  }
 }
 
 TEST_F(FileWorkerTest, EncodingsAndLineEnds) {

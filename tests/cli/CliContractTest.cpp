@@ -252,6 +252,76 @@ TEST_F(CliContractTest, SignalsRemoveTheTemporaryDatabase) {
   EXPECT_NE(r.Out.find("readable"), std::string::npos) << r.Err;
 }
 
+// syntax --lines streams the file: each line reports what the line alone as a file reports,
+// numbered, across line ends of both kinds, code-page text and lines longer than the buffer.
+TEST_F(CliContractTest, SyntaxLinesMatchEachLineAlone) {
+  const std::string big(5u << 20, 'A');
+  const std::vector<std::string> lines = {
+      kMessage,
+      "",
+      "XGH+1+0039+104512+002'XEH+07+1+0031+1'XET+07'",
+      "XGH+1+0039+104512+002'XEH+90+1+0201'NME+Ren\xE9'XET+90'XGT+1'",
+      "XGH+1+0039+104512+002'XEH+90+1+0201'FTX+001+" + big + "'XET+90'XGT+1'",
+      "XGH+1+0039+104512+002'XEH+90+1+0201'FTX+001+" + big + "+'XET+90'",
+      "XGH+1+0039+104512+002'XEH+90+1+0201'NME+Ren\xC3\xA9'XET+90'XGT+1",
+  };
+  std::string file, expected;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    file += lines[i] + (i == 2 ? "\r\n" : i + 1 < lines.size() ? "\n" : "");
+    if (lines[i].empty()) continue;
+    const std::string one = Write("one.txt", lines[i]);
+    for (const std::string& l : SplitLines(Sh("$CLI syntax '" + one + "'").Out))
+      expected += std::to_string(i + 1) + "\t" + l + "\n";
+  }
+  // The broken lines before and after the long ones are numbered as themselves.
+  EXPECT_NE(expected.find("\n3\t"), std::string::npos) << expected;
+  EXPECT_NE(expected.find("\n7\t"), std::string::npos) << expected;
+  Result r = Sh("$CLI syntax --lines '" + Write("lines.txt", file) + "'");
+  EXPECT_EQ(r.Status, 1) << r.Err;
+  EXPECT_EQ(r.Out, expected);
+}
+
+// Messages are committed in groups: a run killed outright loses at most its open group and
+// leaves a sound file of whole messages, each with the findings rows its counts announce.
+TEST_F(CliContractTest, KilledRunLeavesOnlyWholeMessages) {
+  const std::string file = BigFile(1000);
+  const std::string broken =
+      "select count(*) from Messages m where (select count(*) from Data d where d.MessageId = m.Id) <> 1"
+      " or ErrorCount <> (select count(*) from Errors e where e.MessageId = m.Id)"
+      " or WarningCount <> (select count(*) from Warnings w where w.MessageId = m.Id);"
+      "select count(*) from Data where MessageId not in (select Id from Messages);"
+      "select count(*) from Errors where MessageId not in (select Id from Messages);"
+      "select count(*) from Warnings where MessageId not in (select Id from Messages);";
+  const std::string text = Slurp(file);
+  std::size_t messages = 0;
+  for (std::size_t at = 0; (at = text.find("XEH+", at)) != std::string::npos; ++at) ++messages;
+  for (const char* options : {"", " --jobs 2"}) {
+    SCOPED_TRACE(options);
+    const std::string db = FDir + "/killed.db";
+    for (const char* ext : {"", "-wal", "-shm"}) std::remove((db + ext).c_str());
+    // Killed once groups of messages have reached the write-ahead log (past the schema's few
+    // pages), while later ones are being written.
+    Result r =
+        Sh("DB='" + db + "'\n$CLI validate '" + file + "' --db \"$DB\"" + options +
+           " >/dev/null 2>&1 & p=$!\n"
+           "for i in $(seq 1000); do [ \"$(stat -c %s \"$DB-wal\" 2>/dev/null || echo 0)\" -gt 300000 ] && break;"
+           " sleep 0.02; done\n"
+           "sleep 0.2; kill -KILL $p; wait $p; echo $?\n"
+           "sqlite3 \"$DB\" 'PRAGMA integrity_check' 'select count(*) from Messages' \"" +
+           broken + "\"\n$CLI results \"$DB\" >/dev/null && echo readable");
+    const std::vector<std::string> out = SplitLines(r.Out);
+    ASSERT_EQ(out.size(), 8u) << r.Out << r.Err;
+    EXPECT_EQ(out[0], "137");
+    EXPECT_EQ(out[1], "ok");
+    const long stored = std::atol(out[2].c_str());
+    EXPECT_GT(stored, 0);
+    EXPECT_LT(static_cast<std::size_t>(stored), messages);
+    EXPECT_EQ(std::vector<std::string>(out.begin() + 3, out.begin() + 7),
+              (std::vector<std::string>{"0", "0", "0", "0"}));
+    EXPECT_EQ(out[7], "readable") << r.Err;
+  }
+}
+
 // A worker process that dies is named with its signal and the line it held. SIGKILL, because
 // the sanitizer build turns a SIGSEGV into a report and an exit status of its own.
 TEST_F(CliContractTest, DyingWorkerIsNamed) {

@@ -1,4 +1,6 @@
-// Narrowing to the code page and the escaping of control characters in problem texts.
+// Narrowing to the code page, widening file text, and the escaping of control characters in
+// problem texts.
+#include <edicom/EdiComCpp.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -39,6 +41,37 @@ TEST(TextCodec, LackedCharactersBecomeOneStandInEach) {
   EXPECT_EQ(common::Utf8ToAnsi("FTX+001+end\xCE\xA9'"), "FTX+001+end\x1A'");
   EXPECT_EQ(common::CodePointName(0x3A9), "U+03A9");
   EXPECT_EQ(common::CodePointName(0x1F600), "U+1F600");
+}
+
+// File text widened in one pass reads as UTF-8 when the whole text is, else as the code page:
+// a fault found late in the text still turns all of it to the code page, ASCII runs included.
+TEST(TextCodec, FileTextWidensAsUtf8OrCodePage) {
+  const std::string run = "XGH+1+0039+104512+002'";  // longer than one 8-byte step
+  struct Case {
+    std::string in;
+    std::u16string out;
+  } const cases[] = {
+      {"", u""},
+      {run, u"XGH+1+0039+104512+002'"},
+      {run + "Ren\xC3\xA9", u"XGH+1+0039+104512+002'Ren\u00E9"},
+      {"\xE2\x82\xAC" + run, u"\u20ACXGH+1+0039+104512+002'"},
+      {"a\xF0\x9F\x98\x80"
+       "b",
+       u"a\U0001F600b"},
+      {run + "\xC3\xA9 \xE9", u"XGH+1+0039+104512+002'\u00C3\u00A9 \u00E9"},  // valid, then not
+      {"Ren\xE9 \x80", u"Ren\u00E9 \u20AC"},
+      {"\xC0\x80", u"\u00C0\u20AC"},    // overlong
+      {"x\xE2\x82", u"x\u00E2\u201A"},  // cut short
+      {"\xF8", u"\u00F8"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in);
+    std::u16string out(c.in.size(), u'\0');
+    out.resize(common::FileTextToUtf16(c.in, out.data()));
+    EXPECT_EQ(out, c.out);
+    // The same as deciding first and converting after.
+    EXPECT_EQ(out, common::IsValidUtf8(c.in) ? edicom::Utf8ToUtf16(c.in) : common::AnsiToUtf16(c.in));
+  }
 }
 
 TEST(Format, ControlCharactersAreEscapedAndTheRestKept) {
