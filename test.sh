@@ -32,6 +32,8 @@ if [ "${EDI_TIDY_RUN:-1}" = 1 ]; then
   JOBS="$jobs" tools/run-tidy.sh build
 fi
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 600)
+# The SDK from an installed tree.
+tools/check-sdk.sh build
 
 if [ "${EDI_SANITIZE_RUN:-1}" = 1 ]; then
   cmake --preset sanitize "${shared_opts[@]}" >/dev/null
