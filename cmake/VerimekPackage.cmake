@@ -6,9 +6,9 @@ set(CPACK_PACKAGE_NAME "verimek")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Verimek developers <dev@verimek.local>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Telebib2 EDIFACT parser, validation engine and desktop validator")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Checks insurance messages in the Telebib2 dialect of EDIFACT: a parser and a validation engine\n"
-    "used as in-process components, a desktop program and verimek-cli. Ships a sample referential.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Checks insurance messages in the Telebib2 dialect of EDIFACT: a parser and a validation engine\n"
+  "used as in-process components, a desktop program and verimek-cli. Ships a sample referential.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "misc")
