@@ -62,7 +62,8 @@ sysroot="$work/root"
 mkdir -p "$sysroot" "$work/hive"
 export TARNHOLT_MACHINE_HIVE="$work/hive/machine.reg" TARNHOLT_USER_HIVE="$work/hive/user.reg"
 maint() {  # DEB SCRIPT ARGS...
-  local ctl="$work/ctl-$(basename "$1" .deb)"
+  local ctl
+  ctl="$work/ctl-$(basename "$1" .deb)"
   [ -d "$ctl" ] || dpkg-deb -e "$1" "$ctl"
   [ -x "$ctl/$2" ] || fail "$(basename "$1") has no $2"
   DPKG_ROOT="$sysroot" fakeroot "$ctl/$2" "${@:3}"
@@ -89,15 +90,17 @@ finding='error E0009 segment 5 ATT+A020: Invalid value for "C005:1, X011:1", fou
 client_works() {  # WHEN
   local out rc=0
   out="$("$work/example/validate-message" "$work/message.txt")" || rc=$?
-  [ "$rc" = 1 ] && [ "$(printf '%s\n' "$out" | head -n1)" = "$finding" ] ||
+  if [ "$rc" != 1 ] || [ "$(printf '%s\n' "$out" | head -n1)" != "$finding" ]; then
     fail "$1: the example client printed (status $rc):
 $out"
+  fi
 }
 client_works "after the install"
 rc=0
 out="$("$cli" check "$work/message.txt")" || rc=$?
-[ "$rc" = 1 ] && [ "$out" = "$(printf 'E\t5\tATT+A020\tE0009\tInvalid value for "C005:1, X011:1", found "77"')" ] ||
+if [ "$rc" != 1 ] || [ "$out" != "$(printf 'E\t5\tATT+A020\tE0009\tInvalid value for "C005:1, X011:1", found "77"')" ]; then
   fail "verimek-cli check printed (status $rc): $out"
+fi
 
 # Manual page: every sub-command of --help has its entry. Completion: the sub-commands.
 zcat "$sysroot/usr/share/man/man1/verimek-cli.1.gz" >"$work/verimek-cli.1"
