@@ -3,7 +3,7 @@
 # clang-tidy on its sources, the same tests again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and a bounded fuzzing session.
 #   EDI_SANITIZE_RUN=0  skip the sanitizer build     EDI_FUZZ_RUN=0  skip fuzzing
-#   EDI_TIDY_RUN=0      skip clang-tidy
+#   EDI_TIDY_RUN=0      skip clang-tidy             EDI_DEB_RUN=0   skip the Debian package check
 set -euo pipefail
 cd "$(dirname "$0")"
 jobs="${JOBS:-$(nproc)}"
@@ -32,6 +32,12 @@ if [ "${EDI_TIDY_RUN:-1}" = 1 ]; then
   JOBS="$jobs" tools/run-tidy.sh build
 fi
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 600)
+# The SDK from an installed tree, then the Debian package with an update to the next version
+# (a second build without tests, in build-next).
+tools/check-sdk.sh build
+if [ "${EDI_DEB_RUN:-1}" = 1 ]; then
+  JOBS="$jobs" tools/check-deb.sh build
+fi
 
 if [ "${EDI_SANITIZE_RUN:-1}" = 1 ]; then
   cmake --preset sanitize "${shared_opts[@]}" >/dev/null

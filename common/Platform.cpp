@@ -108,6 +108,15 @@ std::string ModuleFileName(const void* address) {
   return ProgramFileName();
 }
 
+std::string ServerFileName(const void* address, const std::string& soname) {
+  std::string file = ModuleFileName(address);
+  if (soname.empty() || soname.find('/') != std::string::npos) return file;
+  std::string link = ExtractFilePath(file) + soname;
+  char resolved[PATH_MAX];
+  if (link == file || !realpath(link.c_str(), resolved) || file != resolved) return file;
+  return link;
+}
+
 std::string ProgramFileName() {
   char buf[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);

@@ -37,6 +37,11 @@ std::string RuntimeFolder();
 
 // Absolute file name of the program or shared library that contains `address` (dladdr).
 std::string ModuleFileName(const void* address);
+// The file name a class registration records for the shared library that contains `address`:
+// its soname link beside it (`soname`, e.g. "libkalvix.so.1") when that link leads to the same
+// file, so that an update which replaces libkalvix.so.1.0.0 by libkalvix.so.1.0.1 keeps the
+// registration valid; otherwise the resolved file name.
+std::string ServerFileName(const void* address, const std::string& soname);
 // Absolute file name of the running program (/proc/self/exe).
 std::string ProgramFileName();
 // Folder part of a path, with a trailing "/".

@@ -12,6 +12,7 @@ packages=(
   libpugixml-dev libinih-dev
   unixodbc-dev tdsodbc libsqliteodbc
   clang libclang-rt-dev
+  dpkg-dev file fakeroot
 )
 
 missing=()

@@ -570,7 +570,8 @@ EDICOM_API HRESULT DllGetClassObject(const CLSID& rclsid, const IID& riid, void*
 EDICOM_API HRESULT DllCanUnloadNow() { return gModuleLocks.load() == 0 ? S_OK : S_FALSE; }
 
 EDICOM_API HRESULT DllRegisterServer() {
-  std::string path = common::ModuleFileName(reinterpret_cast<const void*>(&DllRegisterServer));
+  // The soname link rather than the versioned file, so that an update keeps the registration.
+  std::string path = common::ServerFileName(reinterpret_cast<const void*>(&DllRegisterServer), EDI_SONAME);
   return EdiRegisterServer(path.c_str(), ruvala::kClasses, 3, &ruvala::kTypeLib);
 }
 

@@ -1,11 +1,8 @@
 // Entry points of libkalvix.so: class objects and registration.
-#include <dlfcn.h>
-
-#include <climits>
-#include <cstdlib>
 #include <string>
 
 #include "EdiObjects.h"
+#include "Platform.h"
 
 using namespace edicom;
 using namespace kalvix;
@@ -18,12 +15,8 @@ const ClassRegistration kClasses[] = {
 };
 const TypeLibRegistration kTypeLib = {&LIBID_KalvixLib, "KalvixLib", "1.0", "Ombra Edifact Parser/Generator"};
 
-std::string ModulePath() {
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void*>(&ModulePath), &info) || !info.dli_fname) return {};
-  char buf[PATH_MAX];
-  return realpath(info.dli_fname, buf) ? std::string(buf) : std::string(info.dli_fname);
-}
+// The soname link rather than the versioned file, so that an update keeps the registration.
+std::string ModulePath() { return common::ServerFileName(reinterpret_cast<const void*>(&ModulePath), EDI_SONAME); }
 
 template <class T>
 HRESULT Factory(const IID& iid, void** ppv) {

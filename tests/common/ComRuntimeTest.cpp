@@ -4,6 +4,10 @@
 #include <edicom/EdiComCpp.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "Platform.h"
 #include "Registry.h"
 #include "TempHives.h"
 #include "TestServer.h"
@@ -209,4 +213,36 @@ TEST(ComValuesTest, StringsVariantsAndGuids) {
   CoUninitialize();
   CoUninitialize();
   EXPECT_EQ(CoApartmentDepth(), 0);
+}
+
+// The name a registration records: the soname link only while it leads to the library itself.
+TEST(ServerFileNameTest, SonameLinkOnlyWhenItLeadsToTheLibrary) {
+  TempHives dir;
+  namespace fs = std::filesystem;
+  const std::string real = dir.Dir() + "/libserver.so.1.2.3";
+  fs::copy_file(EDI_TEST_SERVER, real);
+  fs::create_symlink("libserver.so.1.2.3", dir.Dir() + "/libserver.so");
+  void* lib = dlopen((dir.Dir() + "/libserver.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  const void* inside = dlsym(lib, "DllRegisterServer");
+  ASSERT_NE(inside, nullptr);
+  std::ofstream(dir.Dir() + "/other.so") << "not the library";
+
+  struct {
+    const char* linkTarget;  // what libserver.so.1 points to; nullptr: no such link
+    const char* soname;
+    std::string want;
+  } cases[] = {
+      {"libserver.so.1.2.3", "libserver.so.1", dir.Dir() + "/libserver.so.1"},
+      {nullptr, "libserver.so.1", real},                  // no link: the file itself
+      {"other.so", "libserver.so.1", real},               // a link to something else is no name of ours
+      {"libserver.so.1.2.3", "", real},                   // no soname given
+      {"libserver.so.1.2.3", "../libserver.so.1", real},  // a soname is a file name, never a path
+  };
+  for (const auto& c : cases) {
+    fs::remove(dir.Dir() + "/libserver.so.1");
+    if (c.linkTarget) fs::create_symlink(c.linkTarget, dir.Dir() + "/libserver.so.1");
+    EXPECT_EQ(common::ServerFileName(inside, c.soname), c.want) << (c.linkTarget ? c.linkTarget : "no link");
+  }
+  dlclose(lib);
 }

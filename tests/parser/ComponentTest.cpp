@@ -178,6 +178,9 @@ TEST_F(Component, RegistersBothClassesAndTheTypeLibrary) {
     EXPECT_EQ(reg.ReadString(""), c.description);
     ASSERT_TRUE(reg.OpenKeyReadOnly(base + "\\InprocServer32"));
     EXPECT_EQ(reg.ReadString("ThreadingModel"), "Apartment");
+    // The soname link, which an update to the next libkalvix.so.1.x.y keeps, not the file loaded.
+    const std::string loaded = KALVIX_LIBRARY;
+    EXPECT_EQ(reg.ReadString(""), loaded.substr(0, loaded.rfind('/') + 1) + KALVIX_SONAME);
     ASSERT_TRUE(reg.OpenKeyReadOnly(base + "\\ProgID"));
     EXPECT_EQ(reg.ReadString(""), c.progId);
     ASSERT_TRUE(reg.OpenKeyReadOnly(base + "\\VersionIndependentProgID"));
