@@ -271,10 +271,13 @@ class MainFormTest : public QObject {
   void TheIdlePassRunsOncePerBurstAndNotOnATimer() {
     auto form = NewForm();
     form->show();
-    QTest::qWait(50);
-    const int settled = form->IdlePasses();
-    QTest::qWait(300);
-    QCOMPARE(form->IdlePasses(), settled);  // nothing happened, nothing ran
+    // Showing the window brings its own events; once they are over no pass runs by itself.
+    int settled = -1;
+    for (int tries = 0; tries < 20 && settled != form->IdlePasses(); ++tries) {
+      settled = form->IdlePasses();
+      QTest::qWait(300);
+    }
+    QCOMPARE(form->IdlePasses(), settled);
     for (int i = 0; i < 5; ++i) {
       QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
       QApplication::sendEvent(form->PageControl(), &key);
