@@ -164,6 +164,8 @@ TEdiEditor::TEdiEditor(QWidget* parent) : QsciScintilla(parent), FLexer(new TEdi
 
 TEdiEditor::~TEdiEditor() = default;
 
+// Not setText: this one also starts the undo history anew and clears the modified mark.
+// NOLINTNEXTLINE(bugprone-virtual-near-miss)
 void TEdiEditor::SetText(const QString& text) { SetTextUtf8(text.toStdString()); }
 
 void TEdiEditor::SetTextUtf8(const std::string& utf8) {

@@ -23,7 +23,7 @@ class TEdiEditor : public QsciScintilla {
 
   QString Text() const { return text(); }
   // Replaces the whole text; the undo history starts anew and the text counts as unmodified.
-  void SetText(const QString& text);
+  void SetText(const QString& text);  // NOLINT(bugprone-virtual-near-miss)
   // The same from UTF-8, without a detour through QString (files of megabytes).
   void SetTextUtf8(const std::string& utf8);
   // Replaces the whole text as one undoable change, marking it modified (indent, unindent).
