@@ -239,7 +239,9 @@ void TMainForm::CreateCommands() {
   connect(AcFileNew, &QAction::triggered, this, [this] { RunCommand([&] { NewMessageSheet(); }); });
   connect(AcFileOpen, &QAction::triggered, this, [this] {
     RunCommand([&] {
-      for (const QString& name : ExecuteOpenDialog()) OpenFile(name);
+      // The dialog lets several files be chosen; the command opens the first.
+      const QStringList names = ExecuteOpenDialog();
+      if (!names.isEmpty()) OpenFile(names.front());
     });
   });
   connect(AcPageClose, &QAction::triggered, this, [this] { RunCommand([&] { ClosePage(); }); });

@@ -34,6 +34,8 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <cstdio>
+#include <limits>
+#include <stdexcept>
 
 #include "AppServices.h"
 #include "ClassUtils.h"
@@ -42,6 +44,7 @@
 #include "SegmentSelect.h"
 #include "Settings.h"
 #include "SysTrace.h"
+#include "UTelebib.h"
 #include "evWorkers.h"
 
 namespace verimek::ui {
@@ -124,6 +127,7 @@ class TStatModel final : public QAbstractTableModel {
     const QFontMetrics header(view->header()->font());
     const int margin = 2 * view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 12;
     const QString heads[3] = {QString(), QStringLiteral("Count"), QStringLiteral("%")};
+    int widths[3] = {0, 0, 0};
     for (int c = 0; c < 3; ++c) {
       std::vector<const QString*> texts;
       texts.reserve(FRows.size());
@@ -133,8 +137,13 @@ class TStatModel final : public QAbstractTableModel {
                         [](const QString* a, const QString* b) { return a->size() > b->size(); });
       int w = header.horizontalAdvance(heads[c]);
       for (std::size_t i = 0; i < n; ++i) w = std::max(w, cells.horizontalAdvance(*texts[i]));
-      view->setColumnWidth(c, w + margin);
+      widths[c] = w + margin;
     }
+    // Long code texts are elided rather than pushing the counts out of sight.
+    const int avail = view->viewport()->width();
+    if (avail > 0 && widths[0] + widths[1] + widths[2] > avail)
+      widths[0] = std::max(avail - widths[1] - widths[2], std::min(widths[0], 120));
+    for (int c = 0; c < 3; ++c) view->setColumnWidth(c, widths[c]);
   }
 
  private:
@@ -780,13 +789,33 @@ std::int64_t TSheetFileFrm::RowsThatFit() const {
   return verimek::RowsThatFit(lv_Details->viewport()->height(), rowHeight);
 }
 
+namespace {
+
+// The details cells ask the names module of the main window.
+class TTelebibNames final : public TReferentialNames {
+ public:
+  explicit TTelebibNames(TTelebibDataModule* module) : FModule(module) {}
+  std::string X912ToStr(std::int64_t X912) override {
+    if (X912 < std::numeric_limits<int>::min() || X912 > std::numeric_limits<int>::max())
+      throw std::runtime_error("X912ToStr(" + std::to_string(X912) + ") failed (not found)");
+    return FModule->X912ToStr(static_cast<int>(X912));
+  }
+  std::string X916ToStr(const std::string& X916) override { return FModule->X916ToStr(X916); }
+
+ private:
+  TTelebibDataModule* FModule;
+};
+
+}  // namespace
+
 void TSheetFileFrm::LoadPage(std::int64_t offset) {
   if (!FResults.LoadPage(offset, RowsThatFit())) return;
   const QSignalBlocker block(lv_Details);
   lv_Details->setUpdatesEnabled(false);
   lv_Details->clear();
   std::string note;
-  TReferentialNames* names = nullptr;
+  TTelebibNames telebib(App().Telebib());
+  TReferentialNames* names = App().Telebib() ? &telebib : nullptr;
   QList<QTreeWidgetItem*> items;
   for (const TMessageRow& row : FResults.Page()) {
     auto* item = new QTreeWidgetItem();

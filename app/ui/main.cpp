@@ -9,6 +9,7 @@
 
 #include "Dialogs.h"
 #include "Mainfrm.h"
+#include "Sheets.h"
 #include "SysTrace.h"
 #include "UModuleInfo.h"
 #include "evAboutDlg.h"
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
   int rc = 0;
   {
     verimek::ui::TMainForm form(options);
+    verimek::ui::InstallSheets(form);
     form.show();
     rc = QApplication::exec();
   }

@@ -32,6 +32,7 @@
 #include "SysSqlite.h"
 #include "TestApp.h"
 #include "TestDialogs.h"
+#include "UTelebib.h"
 
 using namespace verimek;
 using namespace verimek::ui;
@@ -311,6 +312,18 @@ class FileSheetTest : public QObject {
     QCOMPARE(s->lv_Details->topLevelItem(0)->text(7), QStringLiteral("(Blob)"));
     s->LoadPage(50);
     QVERIFY(s->sb_Records->currentMessage().contains(QStringLiteral("no referential names")));
+    {
+      // With the names module connected.
+      TTelebibDataModule names;
+      names.Connect(kReferential);
+      app.Names = &names;
+      s->LoadPage(40);
+      // A code the referential does not know stays raw, and the status line says why.
+      QCOMPARE(s->lv_Details->topLevelItem(0)->text(5), QStringLiteral("90"));
+      QVERIFY(s->sb_Records->currentMessage().contains(QStringLiteral("X912ToStr(90) failed (not found)")));
+      app.Names = nullptr;
+      s->LoadPage(50);
+    }
 
     // Enter opens the selected message in a message sheet.
     s->lv_Details->setCurrentItem(s->lv_Details->topLevelItem(0));
@@ -422,6 +435,20 @@ class FileSheetTest : public QObject {
     QVERIFY(s->Editor->Text().startsWith(QStringLiteral("XGH+")));
     const QString firstDb = s->DbFilename();
     QVERIFY(QFileInfo::exists(firstDb));
+    {
+      // With the names module, the X912 and X916 columns show the referential's labels.
+      const QString rawX912 = s->lv_Details->topLevelItem(1)->text(5);
+      const QString rawX916 = s->lv_Details->topLevelItem(1)->text(6);
+      TTelebibDataModule names;
+      names.Connect(kReferential);
+      app.Names = &names;
+      s->LoadPage(1);  // the page starting at the second message
+      QCOMPARE(s->lv_Details->topLevelItem(0)->text(5), Q(names.X912ToStr(rawX912.toInt())));
+      QCOMPARE(s->lv_Details->topLevelItem(0)->text(6), Q(names.X916ToStr(rawX916.toStdString())));
+      QVERIFY(s->lv_Details->topLevelItem(0)->text(5) != rawX912);
+      app.Names = nullptr;
+      s->LoadPage(0);
+    }
 
     // Second run, another file: everything comes from the new results.
     QVERIFY(RunFile(s, Q(kSamples + "multi-message.txt")));

@@ -26,10 +26,14 @@
 #include <memory>
 
 #include "../app/FakeEngine.h"
+#include "EdiEditor.h"
 #include "Mainfrm.h"
 #include "MruPopupMenu.h"
 #include "ProgressFrm.h"
 #include "Settings.h"
+#include "SheetFile.h"
+#include "SheetMessage.h"
+#include "Sheets.h"
 #include "TestDialogs.h"
 #include "UTelebib.h"
 #include "evAboutDlg.h"
@@ -370,14 +374,14 @@ class MainFormTest : public QObject {
     QCOMPARE(dialogs.Texts().last(), QStringLiteral("cannot read %1").arg(broken));
     QCOMPARE(form->PageControl()->count(), pages + 1);
 
-    // The open dialog of the design; every chosen file opens in order.
+    // The open dialog of the design; of the files chosen, the first opens.
     QCOMPARE(dialogs.OpenDialogs.back().Title, QStringLiteral("Open..."));
     QCOMPARE(dialogs.OpenDialogs.back().Filter, QStringLiteral("All files|*.*"));
     QVERIFY(dialogs.OpenDialogs.back().MultiSelect);
     dialogs.OpenAnswers.push_back({names[0], a});
     form->Command(QStringLiteral("AcFileOpen"))->trigger();
-    QCOMPARE(form->PageControl()->count(), pages + 3);
-    QCOMPARE(Sheet(*form, pages + 2)->Filename(), a);
+    QCOMPARE(form->PageControl()->count(), pages + 2);
+    QCOMPARE(Sheet(*form, pages + 1)->Filename(), names[0]);
 
     form->ExecuteSaveDialog(QStringLiteral("m.txt"));
     QCOMPARE(dialogs.SaveDialogs.back().Title, QStringLiteral("Save..."));
@@ -627,6 +631,27 @@ class MainFormTest : public QObject {
     QVERIFY(a->isEnabled());
     a->trigger();
     QCOMPARE(Sheet(*form, 0)->Context, QStringList{"E0005/line 3"});
+  }
+
+  // The program's own sheets: New gives a message sheet, Validate File a file sheet, and a
+  // message opened from a file sheet lands in a new message sheet with its text.
+  void TheProgramsSheetsArePluggedIn() {
+    auto form = NewForm();
+    InstallSheets(*form);
+    form->Command(QStringLiteral("AcFileNew"))->trigger();
+    form->Command(QStringLiteral("AcEdifactValidateFile"))->trigger();
+    QCOMPARE(form->PageControl()->count(), 2);
+    auto form0 = qobject_cast<TTabSheetEx*>(form->PageControl()->widget(0))->Form();
+    auto form1 = qobject_cast<TTabSheetEx*>(form->PageControl()->widget(1))->Form();
+    QVERIFY(dynamic_cast<TSheetMessageFrm*>(form0));
+    QVERIFY(dynamic_cast<TSheetFileFrm*>(form1));
+    form->OpenMessageText(QStringLiteral("Message 7"), QStringLiteral("UNH+7+MSG'"));
+    QCOMPARE(form->PageControl()->count(), 3);
+    QCOMPARE(form->PageControl()->currentIndex(), 2);
+    auto* opened = dynamic_cast<TSheetMessageFrm*>(qobject_cast<TTabSheetEx*>(form->PageControl()->widget(2))->Form());
+    QVERIFY(opened);
+    QCOMPARE(opened->Caption(), QStringLiteral("Message 7"));
+    QCOMPARE(opened->Editor->Text(), QStringLiteral("UNH+7+MSG'"));
   }
 };
 
