@@ -451,6 +451,7 @@ bool TSheetFileFrm::CanDelete() { return CanCopy(); }
 bool TSheetFileFrm::CanPaste() { return EditorFocused() && Editor->CanPaste(); }
 bool TSheetFileFrm::CanUndo() { return EditorFocused() && Editor->CanUndo(); }
 bool TSheetFileFrm::CanSearch() { return EditorFocused() && !Editor->IsEmpty(); }
+bool TSheetFileFrm::CanSearchNext() { return EditorFocused() && !Settings().SearchText().empty(); }
 bool TSheetFileFrm::CanSelectAll() { return CanSearch(); }
 bool TSheetFileFrm::CanSaveAs() { return CanSearch(); }
 
@@ -500,6 +501,14 @@ void TSheetFileFrm::Delete() {
 void TSheetFileFrm::Paste() {
   TBaseSheetFrm::Paste();
   Editor->Paste();
+}
+void TSheetFileFrm::Search() {
+  TBaseSheetFrm::Search();
+  FSearch.ShowSearchDialog(*Editor, App().MainWindow());
+}
+void TSheetFileFrm::SearchNext() {
+  TBaseSheetFrm::SearchNext();
+  FSearch.SearchNext(*Editor, App().MainWindow());
 }
 void TSheetFileFrm::SelectAll() {
   TBaseSheetFrm::SelectAll();

@@ -8,6 +8,7 @@
 
 #include "BaseSheet.h"
 #include "FileSheetModel.h"
+#include "SearchTextDlg.h"
 
 class QChartView;
 class QComboBox;
@@ -48,6 +49,7 @@ class TSheetFileFrm : public TBaseSheetFrm {
   bool CanPaste() override;
   bool CanUndo() override;
   bool CanSearch() override;
+  bool CanSearchNext() override;
   bool CanSelectAll() override;
   bool CanSaveAs() override;
   bool CanFormatEdifact() override;
@@ -58,6 +60,8 @@ class TSheetFileFrm : public TBaseSheetFrm {
   void Cut() override;
   void Delete() override;
   void Paste() override;
+  void Search() override;
+  void SearchNext() override;
   void SelectAll() override;
   void Undo() override;
   void FormatEdifact() override;
@@ -142,7 +146,8 @@ class TSheetFileFrm : public TBaseSheetFrm {
   bool FBottomApplied = false, FEditorApplied = false;
   TProgressCoalescer FCoalescer;
   QTimer* FProgressFlush = nullptr;
-  bool FSearchFromCaret = false;
+  // The search of the message sheet, on this editor.
+  TEditorSearch FSearch;
   bool FPreparing = false;
   // Lets a step queued by a thread of the sheet know whether the sheet is still there.
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);

@@ -449,6 +449,21 @@ class FileSheetTest : public QObject {
       app.Names = nullptr;
       s->LoadPage(0);
     }
+    {
+      // The editor's commands need its focus; Search next finds the stored text in it.
+      s->lv_Details->setCurrentItem(s->lv_Details->topLevelItem(1));
+      Settings().SetSearchText("ATT");
+      s->lv_Details->setFocus();
+      QVERIFY(!s->CanSearchNext());
+      QApplication::setActiveWindow(&app.Window());
+      s->Editor->setFocus();
+      QTRY_VERIFY(s->Editor->hasFocus());
+      QVERIFY(s->CanSearch());
+      QVERIFY(s->CanSearchNext());
+      s->SearchNext();
+      QCOMPARE(s->Editor->selectedText(), QStringLiteral("ATT"));
+      QVERIFY(dialogs.Boxes.empty());
+    }
 
     // Second run, another file: everything comes from the new results.
     QVERIFY(RunFile(s, Q(kSamples + "multi-message.txt")));
