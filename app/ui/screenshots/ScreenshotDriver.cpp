@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     for (const auto& s : verimek::ui::shots::States()) std::fprintf(stderr, "  %s\n", qPrintable(s.Name));
     return 2;
   }
-  const QString outDir = args.front();
+  const QString& outDir = args.front();
   if (!QDir().mkpath(outDir)) {
     std::fprintf(stderr, "cannot create %s\n", qPrintable(outDir));
     return 1;
