@@ -1,5 +1,7 @@
 #include "TextFile.h"
 
+#include <edicom/EdiComCpp.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -60,39 +62,7 @@ std::u16string Utf8ToUtf16(std::string_view s) {
 
 }  // namespace
 
-std::string Utf16ToUtf8(std::u16string_view s) {
-  std::string out(s.size(), '\0');
-  std::size_t ascii = 0;
-  // Interchanges are mostly ASCII: that part is copied without the general case's pushes.
-  while (ascii < s.size() && s[ascii] < 0x80) {
-    out[ascii] = static_cast<char>(s[ascii]);
-    ++ascii;
-  }
-  out.resize(ascii);
-  for (std::size_t i = ascii; i < s.size(); ++i) {
-    char32_t cp = s[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(s[i + 1]) - 0xDC00);
-      ++i;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
+std::string Utf16ToUtf8(std::u16string_view s) { return edicom::Utf16ToUtf8(s); }
 
 TTextFile LoadTextFile(const std::string& fileName, std::size_t maxBytes) {
   TFilePtr f(std::fopen(fileName.c_str(), "rb"));
