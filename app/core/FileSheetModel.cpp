@@ -162,6 +162,7 @@ void TFileSheetResults::Close() {
   FModel.reset();
   FReader.reset();
   FTotal = -1;
+  FGlobalRows.clear();
   ResetPage();
 }
 
@@ -224,6 +225,22 @@ TFileResultsModel& TFileSheetResults::Model() {
 std::int64_t TFileSheetResults::Total() {
   if (FTotal < 0) FTotal = Model().TotalMessages();
   return FTotal;
+}
+
+std::vector<TFileResultsModel::TGlobalRow> TFileSheetResults::ReadGlobalRows(TDatabase& db, char decimalSeparator) {
+  TResultsReader reader(db);
+  return TFileResultsModel(reader, decimalSeparator).GlobalRows();
+}
+
+void TFileSheetResults::SetGlobalRows(std::vector<TFileResultsModel::TGlobalRow> rows) {
+  if (rows.empty()) return;
+  FTotal = rows.back().Count;
+  FGlobalRows = std::move(rows);
+}
+
+std::vector<TFileResultsModel::TGlobalRow> TFileSheetResults::GlobalRows() {
+  if (FGlobalRows.empty()) SetGlobalRows(Model().GlobalRows());
+  return FGlobalRows;
 }
 
 bool TFileSheetResults::LoadPage(std::int64_t offset, std::int64_t rows) {

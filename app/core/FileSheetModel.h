@@ -128,6 +128,14 @@ class TFileSheetResults {
   /// All messages of the run, read once.
   std::int64_t Total();
 
+  /// The Global Result rows through a connection of its own, so that any thread may read them.
+  static std::vector<TFileResultsModel::TGlobalRow> ReadGlobalRows(TDatabase& db, char decimalSeparator);
+  char DecimalSeparator() const { return FDecimalSeparator; }
+  /// Rows read ahead for this file (the last one is the total); GlobalRows hands them out
+  /// instead of counting again.
+  void SetGlobalRows(std::vector<TFileResultsModel::TGlobalRow> rows);
+  std::vector<TFileResultsModel::TGlobalRow> GlobalRows();
+
   std::int64_t Offset() const { return FOffset; }
   /// Forgets the page shown (the next LoadPage reads again).
   void ResetPage();
@@ -143,6 +151,7 @@ class TFileSheetResults {
   std::unique_ptr<TFileResultsModel> FModel;
   TFileResultsModel::TCodeTexts FErrorTexts, FWarningTexts;
   std::int64_t FTotal = -1;
+  std::vector<TFileResultsModel::TGlobalRow> FGlobalRows;
   std::int64_t FOffset = -1;
   std::int64_t FRows = 0;
   std::vector<TMessageRow> FPage;

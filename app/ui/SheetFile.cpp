@@ -581,26 +581,32 @@ void TSheetFileFrm::ShowResultsOf(const QString& dbFile) {
 }
 
 void TSheetFileFrm::PrepareAndShowResults() {
-  // The indexes the sheet reads by take seconds on a big run: they are made on a thread of
-  // their own while the window stays usable, and the results are shown once they are there.
+  // The indexes the sheet reads by take seconds on a big run, and the counts of Global Result
+  // a tenth of a second: both are made on a thread of their own while the window stays usable,
+  // and the results are shown once they are there.
   FPreparing = true;
   st_ProgressMsg->setText(QStringLiteral("Preparing the results..."));
   ProgressBar->setRange(0, 0);
   gb_Progress->show();
   const std::string file = FDbFilename.toStdString();
+  const char separator = FResults.DecimalSeparator();
   std::weak_ptr<bool> alive = FAlive;
   TWorkerHost& host = App().WorkerHost();
-  host.StartThread([file, alive, this, &host] {
+  host.StartThread([file, separator, alive, this, &host] {
+    std::vector<TFileResultsModel::TGlobalRow> rows;
     try {
       TDatabase db(file, false);
       EnsureReadIndexes(db);
+      rows = TFileSheetResults::ReadGlobalRows(db, separator);
     } catch (const std::exception&) {
       // Reported by the first query, on the user-interface thread.
     }
-    host.RunOnUiThread([alive, this] {
+    host.RunOnUiThread([alive, this, file, rows = std::move(rows)]() mutable {
       if (alive.expired()) return;
       FPreparing = false;
       gb_Progress->hide();
+      // A later run or file may have replaced this one in the meantime.
+      if (FResults.File() == file) FResults.SetGlobalRows(std::move(rows));
       Guarded([this] { ShowResults(); });
     });
   });
@@ -715,7 +721,7 @@ void TSheetFileFrm::ShowResults() {
 
 void TSheetFileFrm::FillGlobalResult() {
   std::vector<TStatModel::TRow> rows;
-  for (const auto& r : FResults.Model().GlobalRows())
+  for (const auto& r : FResults.GlobalRows())
     rows.push_back({Q(r.Caption), QString::number(r.Count), Q(r.Percent)});
   StatModel(lv_GlobalResult)->SetRows(std::move(rows));
   StatModel(lv_GlobalResult)->FitColumns(lv_GlobalResult);

@@ -214,9 +214,21 @@ TEST_F(FileSheetResultsTest, PagesOnlyWhenTheyChangeAndANewRunStartsAfresh) {
   EXPECT_TRUE(r.LoadPage(0, 10));  // fewer rows fit now
   EXPECT_EQ(r.Page().size(), 10u);
 
+  // Global Result read ahead on another connection, as the sheet's preparing thread does.
+  {
+    TDatabase other(FName, false);
+    r.SetGlobalRows(TFileSheetResults::ReadGlobalRows(other, ','));
+  }
+  const auto rows = r.GlobalRows();
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0].Count, 100);
+  EXPECT_EQ(rows[0].Percent, "100,00");
+  EXPECT_EQ(rows[3].Count, 100);
+
   r.Close();
   Make(3);
   r.SetFile(FName);
+  EXPECT_EQ(r.GlobalRows()[3].Count, 3);  // nothing kept from the previous run
   EXPECT_EQ(r.Total(), 3);
   EXPECT_EQ(r.Offset(), -1);
   EXPECT_TRUE(r.LoadPage(0, 20));
