@@ -721,8 +721,7 @@ void TSheetFileFrm::ShowResults() {
 
 void TSheetFileFrm::FillGlobalResult() {
   std::vector<TStatModel::TRow> rows;
-  for (const auto& r : FResults.GlobalRows())
-    rows.push_back({Q(r.Caption), QString::number(r.Count), Q(r.Percent)});
+  for (const auto& r : FResults.GlobalRows()) rows.push_back({Q(r.Caption), QString::number(r.Count), Q(r.Percent)});
   StatModel(lv_GlobalResult)->SetRows(std::move(rows));
   StatModel(lv_GlobalResult)->FitColumns(lv_GlobalResult);
   lv_GlobalResult->setColumnWidth(0, std::max(lv_GlobalResult->columnWidth(0), 200));
