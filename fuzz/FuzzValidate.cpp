@@ -1,9 +1,10 @@
 // Any text through the parser and the validator together, in the plain, filter and
 // inter-application modes: findings or failure items, never a crash, a hang or a leak. Within a
-// mode, validating the same text again and through ValidateEx gives the same findings, and
-// ValidateEx's result agrees with them. Needs the parser library and the sample referential and
-// engine database of the build; without them it exits with status 77. The unit tests replay fuzz/corpus/validate
-// through this same entry point.
+// mode, validating the same text again and through ValidateEx gives the same findings, ValidateEx's
+// result agrees with them, and the walk by a handle per segment finds what the parser's cursor
+// found. Needs the parser library and the sample referential and engine database of the build;
+// without them it exits with status 77. The unit tests replay fuzz/corpus/validate through this
+// same entry point.
 #include <dlfcn.h>
 #include <edicom/EdiComCpp.h>
 
@@ -121,6 +122,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((result <= 1) != (error == "\x01")) Broken("ValidateEx text set on 0 or 1, or kept on 2 or 3", error, "");
     v.Validate();
     if (mode < 2 && Findings(v) != first) Broken("a second Validate found something else", first, Findings(v));
+    // The walk by a handle per segment, as a client of the published interfaces walks, finds
+    // what the parser's cursor found.
+    ruvala::TValidator byHandles(gRef.get());
+    byHandles.SetInterApplication(mode == 2);
+    byHandles.SetCheckFilter(mode == 1);
+    byHandles.SetMessageDate(45838);
+    byHandles.SetCursorWalk(false);
+    byHandles.SetEdiMessage(text);
+    if (byHandles.Validate() != valid || Findings(byHandles) != first)
+      Broken("the walk by handles found something else than the cursor", first, Findings(byHandles));
   }
   return 0;
 }

@@ -49,10 +49,10 @@ static std::string_view AsUtf8(std::string_view raw, std::string& buffer) {
 }
 
 std::string TSgmt::Tag() const {
-  if (FValues) {
+  if (FValues || FCursor) {
     const char* p = nullptr;
     std::int32_t n = 0;
-    EDI_CALL("Tag", FValues->TagValue(&p, &n));
+    EDI_CALL("Tag", FCursor ? FCursor->TagValue(&p, &n) : FValues->TagValue(&p, &n));
     return FromAnsi(p, n);
   }
   BStr s;
@@ -62,27 +62,27 @@ std::string TSgmt::Tag() const {
 
 int TSgmt::Level() const {
   std::int32_t v = 0;
-  EDI_CALL("Level", FSeg->get_Level(&v));
+  EDI_CALL("Level", FCursor ? FCursor->get_Level(&v) : FSeg->get_Level(&v));
   return v;
 }
 
 bool TSgmt::Empty() const {
   std::int32_t v = 0;
-  EDI_CALL("Empty", FSeg->get_Empty(&v));
+  EDI_CALL("Empty", FCursor ? FCursor->get_Empty(&v) : FSeg->get_Empty(&v));
   return v != 0;
 }
 
 bool TSgmt::Rubrique() const {
   std::int32_t v = 0;
-  EDI_CALL("Rubrique", FSeg->get_Rubrique(&v));
+  EDI_CALL("Rubrique", FCursor ? FCursor->get_Rubrique(&v) : FSeg->get_Rubrique(&v));
   return v != 0;
 }
 
 std::string TSgmt::Qualifier() const {
-  if (FValues) {
+  if (FValues || FCursor) {
     const char* p = nullptr;
     std::int32_t n = 0;
-    EDI_CALL("Qualifier", FValues->QualifierValue(&p, &n));
+    EDI_CALL("Qualifier", FCursor ? FCursor->QualifierValue(&p, &n) : FValues->QualifierValue(&p, &n));
     return FromAnsi(p, n);
   }
   BStr s;
@@ -147,8 +147,51 @@ TSgmt::TSgmt(ComPtr<IEdiSegment> s) : FSeg(std::move(s)) {
   if (FSeg && ValueShortcutWanted()) FSeg->QueryInterface(kalvix::IID_IEdiSegmentValues, FValues.PutVoid());
 }
 
+IEdiSegment* TSgmt::Get() const {
+  if (!FSeg && FCursor) {
+    edicom::Variant v;
+    EDI_CALL("Segment", FCursor->get_Segment(&v));
+    FSeg = SegmentFromVariant(v);
+  }
+  return FSeg.Get();
+}
+
+std::string_view TSgmt::CursorValue(std::string_view cde, int cdePos, std::string_view de, int pos,
+                                    std::string& buffer) const {
+  const char* member = cde.empty() ? "Find" : "FindInComponent";
+  std::int32_t slot = -1;
+  EDI_CALL(member, FCursor->SlotOf(cde.data(), static_cast<std::int32_t>(cde.size()), cde.empty() ? 0 : cdePos,
+                                   de.data(), static_cast<std::int32_t>(de.size()), pos, &slot));
+  const char* p = nullptr;
+  std::int32_t n = 0;
+  EDI_CALL(member, FCursor->SlotValue(slot, &p, &n));
+  return AsUtf8(std::string_view(p, static_cast<std::size_t>(n)), buffer);
+}
+
+std::string_view TSgmt::View(const TPlanElement& el, int cdePos, int pos, std::string& buffer) const {
+  return View(el.Slots, el.Cde, cdePos, el.De, pos, buffer);
+}
+
+std::string_view TSgmt::View(const TSlotCache& slots, std::string_view cde, int cdePos, std::string_view de, int pos,
+                             std::string& buffer) const {
+  std::atomic<std::int16_t>* cached = FCursor ? slots.At(cde.empty() ? 0 : cdePos - 1, pos - 1) : nullptr;
+  if (!cached) return View(cde, cdePos, de, pos, buffer);
+  const char* member = cde.empty() ? "Find" : "FindInComponent";
+  std::int32_t slot = cached->load(std::memory_order_relaxed);
+  if (slot == -2) {
+    EDI_CALL(member, FCursor->SlotOf(cde.data(), static_cast<std::int32_t>(cde.size()), cde.empty() ? 0 : cdePos,
+                                     de.data(), static_cast<std::int32_t>(de.size()), pos, &slot));
+    cached->store(static_cast<std::int16_t>(slot), std::memory_order_relaxed);
+  }
+  const char* p = nullptr;
+  std::int32_t n = 0;
+  EDI_CALL(member, FCursor->SlotValue(slot, &p, &n));
+  return AsUtf8(std::string_view(p, static_cast<std::size_t>(n)), buffer);
+}
+
 std::string_view TSgmt::View(std::string_view cde, int cdePos, std::string_view de, int pos,
                              std::string& buffer) const {
+  if (FCursor) return CursorValue(cde, cdePos, de, pos, buffer);
   const char* member = cde.empty() ? "Find" : "FindInComponent";
   if (FValues) {
     const char* p = nullptr;
@@ -168,10 +211,10 @@ std::string_view TSgmt::View(std::string_view cde, int cdePos, std::string_view 
 }
 
 std::string_view TSgmt::TagView(std::string& buffer) const {
-  if (FValues) {
+  if (FValues || FCursor) {
     const char* p = nullptr;
     std::int32_t n = 0;
-    EDI_CALL("Tag", FValues->TagValue(&p, &n));
+    EDI_CALL("Tag", FCursor ? FCursor->TagValue(&p, &n) : FValues->TagValue(&p, &n));
     return AsUtf8(std::string_view(p, static_cast<std::size_t>(n)), buffer);
   }
   buffer = Tag();
@@ -190,16 +233,18 @@ std::string TSgmt::FindInComponent(const std::string& cde, int cdePos, const std
 
 void TSgmt::Insert(const std::string& value, const std::string& de, int pos) const {
   BStr v(value), d(de);
-  EDI_CALL("Insert", FSeg->Insert(v.Get(), d.Get(), pos));
+  EDI_CALL("Insert", Get()->Insert(v.Get(), d.Get(), pos));
 }
 
 std::int32_t TSgmt::Data() const {
   std::int32_t v = 0;
-  EDI_CALL("Data", FSeg->get_Data(&v));
+  EDI_CALL("Data", FCursor ? FCursor->get_Data(&v) : FSeg->get_Data(&v));
   return v;
 }
 
-void TSgmt::SetData(std::int32_t data) const { EDI_CALL("Data", FSeg->put_Data(data)); }
+void TSgmt::SetData(std::int32_t data) const {
+  EDI_CALL("Data", FCursor ? FCursor->put_Data(data) : FSeg->put_Data(data));
+}
 
 ComPtr<IEdiSegment> SegmentFromVariant(edicom::VARIANT& v) {
   ComPtr<IEdiSegment> out;
@@ -210,19 +255,19 @@ ComPtr<IEdiSegment> SegmentFromVariant(edicom::VARIANT& v) {
 
 ComPtr<IEdiSegment> TSgmt::Parent() const {
   edicom::Variant v;
-  EDI_CALL("Parent", FSeg->get_Parent(&v));
+  EDI_CALL("Parent", Get()->get_Parent(&v));
   return SegmentFromVariant(v);
 }
 
 ComPtr<IEdiSegment> TSgmt::Next() const {
   edicom::Variant v;
-  EDI_CALL("GetNextSgmt", FSeg->GetNextSgmt(&v));
+  EDI_CALL("GetNextSgmt", Get()->GetNextSgmt(&v));
   return SegmentFromVariant(v);
 }
 
 ComPtr<IEdiSegment> TSgmt::FirstChild() const {
   edicom::Variant v;
-  EDI_CALL("GetFirstChild", FSeg->GetFirstChild(&v));
+  EDI_CALL("GetFirstChild", Get()->GetFirstChild(&v));
   return SegmentFromVariant(v);
 }
 
@@ -389,7 +434,7 @@ bool TSegment::CheckCDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanRow& row) {
       bool empty = true;
       for (const TPlanElement& el : row.Elements) {
         for (int i = 1; i <= el.Occurrence && empty; ++i)
-          if (!sgmt.View(el.Cde, p, el.De, i, buffer).empty()) empty = false;
+          if (!sgmt.View(el, p, i, buffer).empty()) empty = false;
         if (!empty) break;
       }
       if (empty) continue;
@@ -403,13 +448,16 @@ bool TSegment::CheckCDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanRow& row) {
   return true;
 }
 
-TSpecificValue TSegment::CheckSpecificValue(TCheckContext& ctx, TSgmt& sgmt, const TPlanRow&, int cdePos,
+TSpecificValue TSegment::CheckSpecificValue(TCheckContext& ctx, TSgmt& sgmt, const TPlanRow& row, int cdePos,
                                             const TCdeItem& cde) {
   if (!cde.CanHaveSpecificValue || cde.FLayout.empty()) return TSpecificValue::None;
   std::string vb, lb, ob;
-  std::string_view v = sgmt.View(cde.FKey, cdePos, cde.FLayout.front().FDe, 1, vb);
-  std::string_view l = sgmt.View(cde.FKey, cdePos, "X901", 1, lb);
-  std::string_view o = sgmt.View(cde.FKey, cdePos, "X902", 1, ob);
+  // The plan's elements are the composite's own, so its first one is the value's.
+  const bool planned = row.Cde == &cde && !row.Elements.empty();
+  std::string_view v = planned ? sgmt.View(row.Elements.front(), cdePos, 1, vb)
+                               : sgmt.View(cde.FKey, cdePos, cde.FLayout.front().FDe, 1, vb);
+  std::string_view l = sgmt.View(row.X901Slots, cde.FKey, cdePos, "X901", 1, lb);
+  std::string_view o = sgmt.View(row.X902Slots, cde.FKey, cdePos, "X902", 1, ob);
   if (l.empty() && o.empty()) return TSpecificValue::None;
   auto finding = [](bool) { return TSpecificValue::Finding; };
   if (ctx.InterApplication()) return finding(RaiseError(ctx, ErrorCode("E0012", o, l, v)));
@@ -439,7 +487,7 @@ bool TSegment::CheckFormat(TCheckContext& ctx, const TPlanElement& el, int cdePo
 bool TSegment::CheckDe(TCheckContext& ctx, TSgmt& sgmt, const TPlanElement& el, int cdePos, int maxDe, bool mandatory) {
   std::string buffer;
   for (int d = 1; d <= maxDe; ++d) {
-    std::string_view v = sgmt.View(el.Cde, cdePos, el.De, d, buffer);
+    std::string_view v = sgmt.View(el, cdePos, d, buffer);
     if (!CheckMandatory(ctx, el, cdePos, mandatory, v, d) || !CheckFormat(ctx, el, cdePos, v, d)) return false;
     if (v.empty()) return true;
     const TDeItem& item = De(el);

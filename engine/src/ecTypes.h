@@ -5,7 +5,9 @@
 #include <edicom/EdiComCpp.h>
 #include <kalvix/Kalvix.h>
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,10 +22,17 @@ namespace ruvala {
 
 // A segment of the parsed message, read through the parser's segment object. A failing call
 // throws with the member's name and the parser's reason.
+struct TPlanElement;
+class TSlotCache;
+
+// A segment of the parsed message, read through the parser's segment object, or the current
+// segment of the parser's cursor, whose handle is then made only when asked for. A failing call
+// throws with the member's name and the parser's reason.
 class TSgmt {
  public:
   explicit TSgmt(edicom::ComPtr<kalvix::IEdiSegment> s);
-  kalvix::IEdiSegment* Get() const { return FSeg.Get(); }
+  explicit TSgmt(kalvix::IEdiSegmentCursor* cursor) : FCursor(cursor) {}
+  kalvix::IEdiSegment* Get() const;
   std::string Tag() const;
   int Level() const;
   bool Empty() const;
@@ -35,6 +44,11 @@ class TSgmt {
   // `buffer` holding the conversion. Valid until the next read into the same buffer or a change
   // of the message.
   std::string_view View(std::string_view cde, int cdePos, std::string_view de, int pos, std::string& buffer) const;
+  // The same for an element of a check plan: on the cursor, by the slot the element keeps.
+  std::string_view View(const TPlanElement& el, int cdePos, int pos, std::string& buffer) const;
+  // Any value, with the slot cache that stands for its composite, element and tag.
+  std::string_view View(const TSlotCache& slots, std::string_view cde, int cdePos, std::string_view de, int pos,
+                        std::string& buffer) const;
   // The tag, the same way.
   std::string_view TagView(std::string& buffer) const;
   void Insert(const std::string& value, const std::string& de, int pos) const;
@@ -45,11 +59,15 @@ class TSgmt {
   edicom::ComPtr<kalvix::IEdiSegment> Next() const;
   edicom::ComPtr<kalvix::IEdiSegment> FirstChild() const;
   // Whether values are read through the parser's 8-bit shortcut rather than IEdiSegment alone.
-  bool ReadsValuesDirectly() const { return static_cast<bool>(FValues); }
+  bool ReadsValuesDirectly() const { return FValues || FCursor; }
 
  private:
-  edicom::ComPtr<kalvix::IEdiSegment> FSeg;
+  std::string_view CursorValue(std::string_view cde, int cdePos, std::string_view de, int pos,
+                               std::string& buffer) const;
+
+  mutable edicom::ComPtr<kalvix::IEdiSegment> FSeg;
   edicom::ComPtr<kalvix::IEdiSegmentValues> FValues;
+  kalvix::IEdiSegmentCursor* FCursor = nullptr;
 };
 
 // False when RUVALA_NO_VALUE_SHORTCUT is set (to anything but "" or "0"): the engine then reads
@@ -75,6 +93,32 @@ extern const char* const DateMasks[13];
 // Whether the parts of d under mask m make a calendar date and time of day.
 bool IsDateValue(const std::string& d, const std::string& m);
 
+// The parser's slots of one plan element at its first four composite and element positions,
+// learnt on first read: -2 unknown, -1 none. Validations on several threads may fill it at once;
+// they all write the same values.
+class TSlotCache {
+ public:
+  static constexpr int kPositions = 4;
+  TSlotCache() {
+    for (auto& s : FSlots) s.store(-2, std::memory_order_relaxed);
+  }
+  TSlotCache(const TSlotCache& o) { *this = o; }
+  TSlotCache& operator=(const TSlotCache& o) {
+    for (int i = 0; i < kPositions * kPositions; ++i)
+      FSlots[i].store(o.FSlots[i].load(std::memory_order_relaxed), std::memory_order_relaxed);
+    return *this;
+  }
+  ~TSlotCache() = default;
+  // Entry of (composite row, element position), both from 0; nullptr when out of reach.
+  std::atomic<std::int16_t>* At(int row, int pos) const {
+    if (row < 0 || row >= kPositions || pos < 0 || pos >= kPositions) return nullptr;
+    return &FSlots[row * kPositions + pos];
+  }
+
+ private:
+  mutable std::atomic<std::int16_t> FSlots[kPositions * kPositions];
+};
+
 // One element as a check reads it: resolved once per tag from the layout and the referential.
 struct TPlanElement {
   std::string_view Cde;  // empty for a simple element
@@ -83,6 +127,7 @@ struct TPlanElement {
   int Occurrence = 0;
   bool Mandatory = false;
   bool NamesCodeList = false;  // the tag's element whose value names the next element's code list
+  TSlotCache Slots;
 };
 
 // One layout row with its composite and elements; a simple element has one.
@@ -91,6 +136,7 @@ struct TPlanRow {
   bool Simple = true;
   const TCdeItem* Cde = nullptr;  // nullptr for a simple element or a composite the referential lacks
   std::vector<TPlanElement> Elements;
+  TSlotCache X901Slots, X902Slots;  // the specific value's list and owner, read for every occurrence
 };
 
 enum class TSpecificValue { None, Valid, Finding };

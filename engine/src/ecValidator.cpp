@@ -105,6 +105,28 @@ void TValidator::RecordFinding(bool warning, TErrorCode code) {
   FFinding = std::move(code);
 }
 
+// The cursor's latest segment of each level stands for the walk's parents, as FParents does
+// in a walk by handles.
+std::string TValidator::CursorSegmentKey(kalvix::IEdiSegmentCursor* c) const {
+  TSgmt sg(c);
+  int level = sg.Level();
+  if (level < 2) return sg.Tag();
+  std::vector<TKeyPiece> pieces(kMaxLevel + 1);
+  for (int l = 2; l <= level && l <= kMaxLevel; ++l) {
+    if (l == level) {
+      pieces[static_cast<std::size_t>(l)] = {sg.Tag(), sg.Qualifier()};
+      continue;
+    }
+    edicom::Variant v;
+    if (edicom::FAILED(c->get_LatestAt(l, &v))) continue;
+    ComPtr<IEdiSegment> p = SegmentFromVariant(v);
+    if (!p) continue;
+    TSgmt ps(p);
+    pieces[static_cast<std::size_t>(l)] = {ps.Tag(), ps.Qualifier()};
+  }
+  return MakeSegmentKey(level, sg.Tag(), pieces);
+}
+
 std::string TValidator::GetSegmentKey(IEdiSegment* s) const {
   TSgmt sg{ComPtr<IEdiSegment>(s)};
   int level = sg.Level();
@@ -270,18 +292,33 @@ void TValidator::ValidateSegments() {
   std::int32_t unitNo = 0;
   FSgmtNo = 0;
   std::string tagBuffer;
-  edicom::Variant first;
-  check(FEdi->GetFirstSgmt(&first), "GetFirstSgmt");
-  ComPtr<IEdiSegment> s = SegmentFromVariant(first);
-  while (s) {
+  // The parser's cursor spares a handle per segment and reads values by slot; without it (or
+  // when asked), a handle per segment as the published interfaces give them.
+  ComPtr<kalvix::IEdiSegmentCursor> cursor;
+  if (FCursorWalk && ValueShortcutWanted()) FEdi->QueryInterface(kalvix::IID_IEdiSegmentCursor, cursor.PutVoid());
+  ComPtr<IEdiSegment> s;
+  bool on = false;
+  if (cursor) {
+    const edicom::HRESULT moved = cursor->MoveFirst();
+    check(moved, "MoveFirst");
+    on = moved == edicom::S_OK;
+  } else {
+    edicom::Variant first;
+    check(FEdi->GetFirstSgmt(&first), "GetFirstSgmt");
+    s = SegmentFromVariant(first);
+    on = static_cast<bool>(s);
+  }
+  while (on) {
     ++FSgmtNo;
-    TSgmt sg(s);
+    TSgmt sg = cursor ? TSgmt(cursor.Get()) : TSgmt(s);
+    auto key = [&] { return cursor ? SafeKey(cursor.Get()) : SafeKey(s.Get()); };
     try {
       std::int32_t data = DataWithSegmentNo(sg.Data(), FSgmtNo);
       sg.SetData(data);
       int level = sg.Level();
       if (level < 0 || level > kMaxLevel) throw std::runtime_error(Fmt("Segment level %d too deep", level));
-      FParents[static_cast<std::size_t>(level)] = s;
+      // The cursor keeps the parents of the keys itself; a control table matches on handles.
+      if (!cursor || matching) FParents[static_cast<std::size_t>(level)] = ComPtr<IEdiSegment>(sg.Get());
       std::string_view tag = sg.TagView(tagBuffer);
       if (matching) FPieces[static_cast<std::size_t>(level)] = {std::string(tag), sg.Qualifier()};
       if (tag != "[DATA]") {
@@ -300,29 +337,42 @@ void TValidator::ValidateSegments() {
             unitNo = FX912.empty() ? 0 : static_cast<std::int32_t>(StrToInt(FX912.back()));
           }
           sg.SetData(DataWithUnitNo(data, unitNo));
-          FControlTable->MatchSegment(s.Get(), FParents, level, FPieces);
+          FControlTable->MatchSegment(sg.Get(), FParents, level, FPieces);
         }
         if (raised) std::rethrow_exception(raised);
-        if (found) {
-          (FRaisedWarning ? static_cast<TEdiErrorList&>(FWarnings) : FErrors).Add(FSgmtNo, SafeKey(s.Get()), FFinding);
-        }
+        if (found) (FRaisedWarning ? static_cast<TEdiErrorList&>(FWarnings) : FErrors).Add(FSgmtNo, key(), FFinding);
       }
     } catch (const ETelebibWarning& w) {
-      FWarnings.Add(FSgmtNo, SafeKey(s.Get()), w.ErrorCode);
+      FWarnings.Add(FSgmtNo, key(), w.ErrorCode);
     } catch (const ETelebibError& e) {
-      FErrors.Add(FSgmtNo, SafeKey(s.Get()), e.ErrorCode);
+      FErrors.Add(FSgmtNo, key(), e.ErrorCode);
     } catch (const std::exception& e) {
       // Not a finding: recorded with its own text so that the user sees why.
-      FErrors.Add(FSgmtNo, SafeKey(s.Get()), ErrorCode("E0001", e.what()));
+      FErrors.Add(FSgmtNo, key(), ErrorCode("E0001", e.what()));
     }
     if (FErrors.Count() >= FMaxError) break;
-    s = sg.Next();
+    if (cursor) {
+      const edicom::HRESULT moved = cursor->MoveNext();
+      check(moved, "MoveNext");
+      on = moved == edicom::S_OK;
+    } else {
+      s = sg.Next();
+      on = static_cast<bool>(s);
+    }
   }
 }
 
 std::string TValidator::SafeKey(IEdiSegment* s) const {
   try {
     return GetSegmentKey(s);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+std::string TValidator::SafeKey(kalvix::IEdiSegmentCursor* c) const {
+  try {
+    return CursorSegmentKey(c);
   } catch (const std::exception&) {
     return {};
   }

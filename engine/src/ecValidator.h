@@ -74,6 +74,9 @@ class TValidator final : public TCheckContext {
   void SetMessageDate(TDate day) { FMessageDate = day; }
   TEdiDirection Direction() const { return FEdiDirection; }
   void SetMaxError(int n) { FMaxError = n; }
+  // Walks the message with the parser's cursor when it offers one (the default), or with a
+  // handle per segment as any client of the published interfaces would; both find the same.
+  void SetCursorWalk(bool on) { FCursorWalk = on; }
 
   const TEdiErrorList& Errors() const { return FErrors; }
   const TEdiWarningList& Warnings() const { return FWarnings; }
@@ -112,6 +115,8 @@ class TValidator final : public TCheckContext {
   bool ValidateBody();
   // The key of a finding's segment; empty when the segment object cannot tell it.
   std::string SafeKey(kalvix::IEdiSegment* s) const;
+  std::string SafeKey(kalvix::IEdiSegmentCursor* c) const;
+  std::string CursorSegmentKey(kalvix::IEdiSegmentCursor* c) const;
   TTelebib& Referential() const { return *FTelebib; }
 
   TTelebib* FTelebib;
@@ -121,6 +126,7 @@ class TValidator final : public TCheckContext {
   TEdiErrorList FErrors;
   TEdiWarningList FWarnings;
   bool FInterApp = true;
+  bool FCursorWalk = true;
   TTabOleVariant FParents;
   std::vector<TKeyPiece> FPieces;  // tag and qualifier of FParents, while a control table matches
   std::int32_t FSgmtNo = 0;

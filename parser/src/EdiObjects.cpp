@@ -137,6 +137,120 @@ HRESULT EdiMessage::GetFirstSgmt(VARIANT* segment) {
   return EdiSegment::MakeVariant(FAnchor, FTree.First(), segment);
 }
 
+HRESULT EdiMessage::QueryInterface(REFIID riid, void** ppv) {
+  if (ppv && riid == IID_IEdiSegmentCursor) {
+    *ppv = static_cast<IEdiSegmentCursor*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return DispatchObject::QueryInterface(riid, ppv);
+}
+
+HRESULT EdiMessage::MoveTo(SegmentNode* n) {
+  FCursor = n;
+  if (!n) return S_FALSE;
+  if (n->level >= 0 && n->level < kCursorLevels) FLatest[n->level] = n;
+  return S_OK;
+}
+
+HRESULT EdiMessage::MoveFirst() {
+  FCursorGeneration = FTree.Generation();
+  for (SegmentNode*& l : FLatest) l = nullptr;
+  return MoveTo(FTree.First());
+}
+
+HRESULT EdiMessage::MoveNext() {
+  SegmentNode* n = CursorNode();
+  return MoveTo(n ? n->next : nullptr);
+}
+
+HRESULT EdiMessage::get_Segment(VARIANT* segment) {
+  if (!segment) return E_POINTER;
+  return EdiSegment::MakeVariant(FAnchor, CursorNode(), segment);
+}
+
+HRESULT EdiMessage::get_LatestAt(std::int32_t level, VARIANT* segment) {
+  if (!segment) return E_POINTER;
+  SegmentNode* n = CursorNode() && level >= 0 && level < kCursorLevels ? FLatest[level] : nullptr;
+  return EdiSegment::MakeVariant(FAnchor, n, segment);
+}
+
+HRESULT EdiMessage::get_Level(std::int32_t* level) {
+  if (!level) return E_POINTER;
+  SegmentNode* n = CursorNode();
+  if (!n) return E_FAIL;
+  *level = n->level;
+  return S_OK;
+}
+
+HRESULT EdiMessage::get_Data(std::int32_t* data) {
+  if (!data) return E_POINTER;
+  SegmentNode* n = CursorNode();
+  if (!n) return E_FAIL;
+  *data = n->data;
+  return S_OK;
+}
+
+HRESULT EdiMessage::put_Data(std::int32_t data) {
+  SegmentNode* n = CursorNode();
+  if (!n) return E_FAIL;
+  n->data = data;
+  return S_OK;
+}
+
+HRESULT EdiMessage::get_Empty(std::int32_t* empty) {
+  if (!empty) return E_POINTER;
+  SegmentNode* n = CursorNode();
+  if (!n) return E_FAIL;
+  bool e = FTree.IsEmpty(n);
+  if (e && !n->positional && FTree.Class(n) == 'R') e = FTree.DescendantsEmpty(n);
+  *empty = e ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT EdiMessage::get_Rubrique(std::int32_t* rubrique) {
+  if (!rubrique) return E_POINTER;
+  SegmentNode* n = CursorNode();
+  if (!n) return E_FAIL;
+  *rubrique = !n->positional && FTree.Class(n) == 'R' ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT EdiMessage::TagValue(const char** value, std::int32_t* length) {
+  if (!value || !length) return E_POINTER;
+  ViewOut({}, value, length);
+  SegmentNode* n = CursorNode();
+  return n ? ViewOut(FTree.Tag(n), value, length) : E_FAIL;
+}
+
+HRESULT EdiMessage::QualifierValue(const char** value, std::int32_t* length) {
+  if (!value || !length) return E_POINTER;
+  ViewOut({}, value, length);
+  SegmentNode* n = CursorNode();
+  if (!n) return E_FAIL;
+  return ViewOut(n->positional ? std::string_view() : FTree.Qualifier(n), value, length);
+}
+
+HRESULT EdiMessage::SlotOf(const char* cde, std::int32_t cdeLength, std::int32_t cdepos, const char* de,
+                           std::int32_t deLength, std::int32_t depos, std::int32_t* slot) {
+  if (!slot || cdeLength < 0 || deLength < 0 || (cdeLength > 0 && !cde) || (deLength > 0 && !de)) return E_POINTER;
+  *slot = -1;
+  SegmentNode* n = CursorNode();
+  if (!n || n->positional) return E_FAIL;
+  if (const SegmentLayout* lay = FTree.Layout(n))
+    *slot = FindKey(*lay, std::string_view(cde, static_cast<std::size_t>(cdeLength)), cdeLength > 0 ? cdepos : 0,
+                    std::string_view(de, static_cast<std::size_t>(deLength)), depos);
+  return S_OK;
+}
+
+HRESULT EdiMessage::SlotValue(std::int32_t slot, const char** value, std::int32_t* length) {
+  if (!value || !length) return E_POINTER;
+  ViewOut({}, value, length);
+  SegmentNode* n = CursorNode();
+  if (!n || n->positional) return E_FAIL;
+  return slot < 0 ? S_OK : ViewOut(FTree.Slot(n, slot), value, length);
+}
+
 HRESULT EdiMessage::Reset() {
   return GuardCall(kMessageSource, [&] {
     ResetTree();

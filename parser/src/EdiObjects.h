@@ -26,13 +26,33 @@ struct TreeAnchor {
   }
 };
 
-class EdiMessage final : public edicom::DispatchObject<EdiMessage, IEdiMessage> {
+class EdiMessage final : public edicom::DispatchObject<EdiMessage, IEdiMessage>, public IEdiSegmentCursor {
  public:
   static constexpr IID kInterfaceId = IID_IEdiMessage;
   static const edicom::DispMember* DispTable(std::size_t& count);
 
   EdiMessage();
   ~EdiMessage() override;
+
+  HRESULT QueryInterface(REFIID riid, void** ppv) override;
+  ULONG AddRef() override { return DispatchObject::AddRef(); }
+  ULONG Release() override { return DispatchObject::Release(); }
+
+  // IEdiSegmentCursor
+  HRESULT MoveFirst() override;
+  HRESULT MoveNext() override;
+  HRESULT get_Segment(VARIANT* segment) override;
+  HRESULT get_LatestAt(std::int32_t level, VARIANT* segment) override;
+  HRESULT get_Level(std::int32_t* level) override;
+  HRESULT get_Data(std::int32_t* data) override;
+  HRESULT put_Data(std::int32_t data) override;
+  HRESULT get_Empty(std::int32_t* empty) override;
+  HRESULT get_Rubrique(std::int32_t* rubrique) override;
+  HRESULT TagValue(const char** value, std::int32_t* length) override;
+  HRESULT QualifierValue(const char** value, std::int32_t* length) override;
+  HRESULT SlotOf(const char* cde, std::int32_t cdeLength, std::int32_t cdepos, const char* de, std::int32_t deLength,
+                 std::int32_t depos, std::int32_t* slot) override;
+  HRESULT SlotValue(std::int32_t slot, const char** value, std::int32_t* length) override;
 
   HRESULT put_InputStream(BSTR text) override;
   HRESULT get_ErrorCount(std::int32_t* count) override;
@@ -61,6 +81,14 @@ class EdiMessage final : public edicom::DispatchObject<EdiMessage, IEdiMessage> 
   std::unique_ptr<MessageWriter> FWriter;
   std::int32_t FQuestionValue = 0;
   TreeAnchor* FAnchor;
+
+  // The cursor: its segment, the tree generation it walks, the latest segment of each level.
+  SegmentNode* CursorNode() const { return FTree.Generation() == FCursorGeneration ? FCursor : nullptr; }
+  HRESULT MoveTo(SegmentNode* n);
+  static constexpr int kCursorLevels = 32;
+  SegmentNode* FCursor = nullptr;
+  std::uint64_t FCursorGeneration = 0;
+  SegmentNode* FLatest[kCursorLevels] = {};
 };
 
 class EdiSegment final : public edicom::DispatchObject<EdiSegment, IEdiSegment>, public IEdiSegmentValues {

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -179,6 +181,36 @@ TEST_P(AcceptanceTest, MultiMessageAsAWholeAppliesTheFirstRelationToEveryUnit) {
     v.Validate();
     EXPECT_EQ(Findings(v), expected.at(1).at(mode)) << mode;
   }
+}
+
+// The walk by the parser's cursor and the walk by a handle per segment find the same, in the same
+// order, with the same keys, on every sample line and every input the validate fuzzer kept.
+TEST_P(AcceptanceTest, CursorAndHandlesFindTheSame) {
+  if (!ValueShortcutWanted()) GTEST_SKIP() << "both walks read by handles without the value shortcut";
+  std::vector<std::string> lines;
+  for (const char* file : {"valid.txt", "with-findings.txt", "multi-message.txt", "syntax-errors.txt"})
+    for (std::string& line : ReadLines(enginetest::SamplesDir() + file)) lines.push_back(std::move(line));
+  for (const auto& e :
+       std::filesystem::directory_iterator(std::filesystem::path(EDI_SOURCE_DIR) / "fuzz/corpus/validate")) {
+    std::ifstream in(e.path(), std::ios::binary);
+    lines.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  int findings = 0;
+  for (const char* mode : {"PLAIN", "FILTER", "IA"}) {
+    TValidator byCursor(FRef), byHandles(FRef);
+    SetMode(byCursor, mode);
+    SetMode(byHandles, mode);
+    byHandles.SetCursorWalk(false);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      byCursor.SetEdiMessage(lines[i]);
+      byHandles.SetEdiMessage(lines[i]);
+      EXPECT_EQ(byCursor.Validate(), byHandles.Validate()) << mode << " text " << i;
+      const std::vector<Row> rows = Findings(byCursor);
+      EXPECT_EQ(rows, Findings(byHandles)) << mode << " text " << i;
+      findings += static_cast<int>(rows.size());
+    }
+  }
+  EXPECT_GT(findings, 100);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, AcceptanceTest, ::testing::Values("sqlite", "access"),

@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -431,6 +434,20 @@ TEST_F(Component, ValueShortcutReadsWhatThePublishedMembersRead) {
     EXPECT_EQ(std::string(p, static_cast<std::size_t>(n)), tag.Utf8());
     ASSERT_EQ(fast->QualifierValue(&p, &n), S_OK);
     EXPECT_EQ(std::u16string(qualifier.View()), widened(std::string(p, static_cast<std::size_t>(n))));
+
+    // The cursor on the same segment reads the same by slot.
+    ComPtr<IEdiSegmentCursor> cursor;
+    ASSERT_EQ(FMsg->QueryInterface(IID_IEdiSegmentCursor, cursor.PutVoid()), S_OK);
+    for (HRESULT hr = cursor->MoveFirst(); hr == S_OK; hr = cursor->MoveNext()) {
+      ASSERT_EQ(cursor->TagValue(&p, &n), S_OK);
+      if (std::string(p, static_cast<std::size_t>(n)) == r.tag) break;
+    }
+    std::int32_t slot = -5;
+    ASSERT_EQ(cursor->SlotOf(r.cde, static_cast<std::int32_t>(std::strlen(r.cde)), r.cdePos, r.de,
+                             static_cast<std::int32_t>(std::strlen(r.de)), r.dePos, &slot),
+              S_OK);
+    ASSERT_EQ(cursor->SlotValue(slot, &p, &n), S_OK);
+    EXPECT_EQ(std::string(p, static_cast<std::size_t>(n)), r.expected);
   }
   // A replaced tree fails the handle, through either interface.
   Parse(kText);
@@ -447,6 +464,111 @@ TEST_F(Component, ValueShortcutReadsWhatThePublishedMembersRead) {
   EXPECT_EQ(fast->TagValue(&p, &n), E_FAIL);
   EXPECT_EQ(fast->QualifierValue(&p, &n), E_FAIL);
   EXPECT_EQ(fast->FindValue("", 0, 0, "X910", 4, 1, nullptr, &n), E_POINTER);
+}
+
+// Every sample line and every kept fuzz input, walked by handles and by the cursor side by side.
+TEST_F(Component, CursorWalksAsTheHandlesDo) {
+  std::vector<std::string> texts{kText};
+  for (const char* file : {"valid.txt", "with-findings.txt", "multi-message.txt", "syntax-errors.txt"}) {
+    std::ifstream in(std::string(EDI_SHARED_DIR) + "/samples/" + file);
+    for (std::string line; std::getline(in, line);) texts.push_back(line);
+  }
+  const bool samples = texts.size() > 1;
+  for (const auto& e :
+       std::filesystem::directory_iterator(std::filesystem::path(EDI_SOURCE_DIR) / "fuzz/corpus/validate")) {
+    std::ifstream in(e.path(), std::ios::binary);
+    texts.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ComPtr<IEdiSegmentCursor> cursor;
+  ASSERT_EQ(FMsg->QueryInterface(IID_IEdiSegmentCursor, cursor.PutVoid()), S_OK);
+  auto text = [](IEdiSegmentCursor* c, HRESULT (IEdiSegmentCursor::*m)(const char**, std::int32_t*)) {
+    const char* p = nullptr;
+    std::int32_t n = 0;
+    EXPECT_EQ((c->*m)(&p, &n), S_OK);
+    return std::string(p, static_cast<std::size_t>(n));
+  };
+  int segments = 0;
+  for (std::size_t t = 0; t < texts.size(); ++t) {
+    SCOPED_TRACE("text " + std::to_string(t));
+    FMsg->put_InputStream(BStr(std::string_view(texts[t])).Get());  // syntax errors keep what parsed
+    Variant first;
+    ASSERT_EQ(FMsg->GetFirstSgmt(&first), S_OK);
+    ComPtr<IEdiSegment> s = Seg(first);
+    std::int32_t latest[32] = {};  // number of the latest segment of each level
+    std::int32_t no = 0;
+    HRESULT moved = cursor->MoveFirst();
+    for (; s; ++segments) {
+      ASSERT_EQ(moved, S_OK) << "the cursor ended before segment " << no + 1;
+      ++no;
+      ASSERT_EQ(cursor->put_Data(no), S_OK);
+      std::int32_t a = 0, b = -1;
+      ASSERT_EQ(s->get_Data(&a), S_OK);
+      EXPECT_EQ(a, no);
+      EXPECT_EQ(text(cursor.Get(), &IEdiSegmentCursor::TagValue), Tag(s));
+      for (auto get : {&IEdiSegment::get_Level, &IEdiSegment::get_Empty, &IEdiSegment::get_Rubrique}) {
+        auto mine = get == &IEdiSegment::get_Level   ? &IEdiSegmentCursor::get_Level
+                    : get == &IEdiSegment::get_Empty ? &IEdiSegmentCursor::get_Empty
+                                                     : &IEdiSegmentCursor::get_Rubrique;
+        ASSERT_EQ((s.Get()->*get)(&a), S_OK);
+        ASSERT_EQ((cursor.Get()->*mine)(&b), S_OK);
+        EXPECT_EQ(a, b);
+      }
+      std::int32_t positional = 0, level = 0;
+      s->get_IsPositionalData(&positional);
+      s->get_Level(&level);
+      if (level >= 0 && level < 32) latest[level] = no;
+      if (!positional) {
+        BStr q;
+        ASSERT_EQ(s->get_Qualifier(q.Put()), S_OK);
+        EXPECT_EQ(BStr(text(cursor.Get(), &IEdiSegmentCursor::QualifierValue)).Utf8(), q.Utf8());
+      } else {
+        std::int32_t slot = 0;
+        EXPECT_EQ(cursor->SlotOf("", 0, 0, "X001", 4, 1, &slot), E_FAIL);
+      }
+      for (int l = 0; l < 32; ++l) {
+        Variant v;
+        ASSERT_EQ(cursor->get_LatestAt(l, &v), S_OK);
+        ComPtr<IEdiSegment> at = Seg(v);
+        ASSERT_EQ(static_cast<bool>(at), latest[l] != 0) << "level " << l;
+        if (at) {
+          ASSERT_EQ(at->get_Data(&a), S_OK);
+          EXPECT_EQ(a, latest[l]);
+        }
+      }
+      Variant next;
+      ASSERT_EQ(s->GetNextSgmt(&next), S_OK);
+      s = Seg(next);
+      moved = cursor->MoveNext();
+    }
+    EXPECT_EQ(moved, S_FALSE) << "the cursor goes on after the last segment";
+  }
+  if (samples) {
+    EXPECT_GT(segments, 1000);
+  }
+
+  // A tree emptied under the cursor ends its walk; nothing of the old tree is read.
+  Parse(kText);
+  ASSERT_EQ(cursor->MoveFirst(), S_OK);
+  Parse(kText);
+  const char* p = nullptr;
+  std::int32_t n = 0, v = 0;
+  EXPECT_EQ(cursor->get_Level(&v), E_FAIL);
+  EXPECT_EQ(cursor->SlotValue(0, &p, &n), E_FAIL);
+  EXPECT_EQ(cursor->TagValue(&p, &n), E_FAIL);
+  Variant none;
+  ASSERT_EQ(cursor->get_Segment(&none), S_OK);
+  EXPECT_EQ(none.vt, VT_NULL);
+  EXPECT_EQ(cursor->MoveNext(), S_FALSE);
+  // A slot the layout does not have, or past the segment's values, reads empty.
+  ASSERT_EQ(cursor->MoveFirst(), S_OK);
+  std::int32_t slot = 0;
+  ASSERT_EQ(cursor->SlotOf("", 0, 0, "X999", 4, 1, &slot), S_OK);
+  EXPECT_EQ(slot, -1);
+  for (std::int32_t s : {-1, 19, 1000}) {
+    ASSERT_EQ(cursor->SlotValue(s, &p, &n), S_OK);
+    EXPECT_EQ(n, 0);
+  }
+  EXPECT_EQ(cursor->SlotValue(0, nullptr, &n), E_POINTER);
 }
 
 }  // namespace

@@ -105,6 +105,42 @@ struct IEdiSegmentValues : IUnknown {
   ~IEdiSegmentValues() = default;
 };
 
+// A walk of a message's whole tree in document order for clients in the same process, offered
+// by every IEdiMessage through QueryInterface: no handle is made per segment, and a value is read
+// by its slot in the segment's layout, which a client resolves once per tag. In no type library.
+// Values are as IEdiSegmentValues gives them; reading a positional-data segment's values fails.
+// {6F0E3A52-9C1B-4D27-8E45-3B7A1C90D6F2}
+constexpr IID IID_IEdiSegmentCursor = {0x6F0E3A52, 0x9C1B, 0x4D27, {0x8E, 0x45, 0x3B, 0x7A, 0x1C, 0x90, 0xD6, 0xF2}};
+
+struct IEdiSegmentCursor : IUnknown {
+  // To the first segment, or to the next one in document order (GetNextSgmt's order). S_FALSE,
+  // on no segment, past the last or when the tree was emptied since.
+  virtual HRESULT MoveFirst() = 0;
+  virtual HRESULT MoveNext() = 0;
+  // A handle on the current segment; VT_NULL on none.
+  virtual HRESULT get_Segment(VARIANT* segment) = 0;
+  // A handle on the latest segment of a level (0 to 31) this walk met, the current one
+  // included; VT_NULL when none.
+  virtual HRESULT get_LatestAt(std::int32_t level, VARIANT* segment) = 0;
+  // The current segment, as IEdiSegment's members of the same names give them; E_FAIL on none.
+  virtual HRESULT get_Level(std::int32_t* level) = 0;
+  virtual HRESULT get_Data(std::int32_t* data) = 0;
+  virtual HRESULT put_Data(std::int32_t data) = 0;
+  virtual HRESULT get_Empty(std::int32_t* empty) = 0;
+  virtual HRESULT get_Rubrique(std::int32_t* rubrique) = 0;
+  virtual HRESULT TagValue(const char** value, std::int32_t* length) = 0;
+  virtual HRESULT QualifierValue(const char** value, std::int32_t* length) = 0;
+  // The slot of a value (arguments as FindValue) in the current segment's layout, or -1 when
+  // the layout has none; the same for every segment of the same tag.
+  virtual HRESULT SlotOf(const char* cde, std::int32_t cdeLength, std::int32_t cdepos, const char* de,
+                         std::int32_t deLength, std::int32_t depos, std::int32_t* slot) = 0;
+  // The current segment's value in a slot; empty for -1 or a slot past its last value.
+  virtual HRESULT SlotValue(std::int32_t slot, const char** value, std::int32_t* length) = 0;
+
+ protected:
+  ~IEdiSegmentCursor() = default;
+};
+
 }  // namespace kalvix
 
 // Server entry points of libkalvix.so.
