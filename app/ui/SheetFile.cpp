@@ -194,7 +194,7 @@ void FillChart(QChartView* view, const TFileResultsModel::TStatList& stats) {
 }  // namespace
 
 TSheetFileFrm::TSheetFileFrm(TTabSheetEx* owner, TAppServices& app)
-    : TBaseSheetFrm(owner, app), FResults(QLocale().decimalPoint().at(0).toLatin1()) {
+    : TSheetEditorOps(owner, app), FResults(QLocale().decimalPoint().at(0).toLatin1()) {
   setObjectName(QStringLiteral("SheetFileFrm"));
   auto* main = new QVBoxLayout(this);
   main->setContentsMargins(4, 4, 4, 4);
@@ -443,16 +443,8 @@ void TSheetFileFrm::SetFilename(const QString& name) {
   SetCaption(Q(FileCaption(name.toStdString())));
 }
 
-bool TSheetFileFrm::EditorFocused() const { return Editor->hasFocus(); }
+bool TSheetFileFrm::EditorActive() const { return Editor->hasFocus(); }
 
-bool TSheetFileFrm::CanCopy() { return EditorFocused() && Editor->hasSelectedText(); }
-bool TSheetFileFrm::CanCut() { return CanCopy(); }
-bool TSheetFileFrm::CanDelete() { return CanCopy(); }
-bool TSheetFileFrm::CanPaste() { return EditorFocused() && Editor->CanPaste(); }
-bool TSheetFileFrm::CanUndo() { return EditorFocused() && Editor->CanUndo(); }
-bool TSheetFileFrm::CanSearch() { return EditorFocused() && !Editor->IsEmpty(); }
-bool TSheetFileFrm::CanSearchNext() { return EditorFocused() && !Settings().SearchText().empty(); }
-bool TSheetFileFrm::CanSelectAll() { return CanSearch(); }
 bool TSheetFileFrm::CanSaveAs() { return CanSearch(); }
 
 namespace {
@@ -484,39 +476,6 @@ bool TSheetFileFrm::CanValidate() { return !Running() && !FFilename.isEmpty() &&
 
 bool TSheetFileFrm::CanGotoSegment() {
   return lv_Errors->selectedItems().size() == 1 || lv_Warnings->selectedItems().size() == 1;
-}
-
-void TSheetFileFrm::Copy() {
-  TBaseSheetFrm::Copy();
-  Editor->Copy();
-}
-void TSheetFileFrm::Cut() {
-  TBaseSheetFrm::Cut();
-  Editor->Cut();
-}
-void TSheetFileFrm::Delete() {
-  TBaseSheetFrm::Delete();
-  Editor->DeleteSelection();
-}
-void TSheetFileFrm::Paste() {
-  TBaseSheetFrm::Paste();
-  Editor->Paste();
-}
-void TSheetFileFrm::Search() {
-  TBaseSheetFrm::Search();
-  FSearch.ShowSearchDialog(*Editor, App().MainWindow());
-}
-void TSheetFileFrm::SearchNext() {
-  TBaseSheetFrm::SearchNext();
-  FSearch.SearchNext(*Editor, App().MainWindow());
-}
-void TSheetFileFrm::SelectAll() {
-  TBaseSheetFrm::SelectAll();
-  Editor->SelectAllText();
-}
-void TSheetFileFrm::Undo() {
-  TBaseSheetFrm::Undo();
-  Editor->Undo();
 }
 
 void TSheetFileFrm::FormatEdifact() {
