@@ -33,6 +33,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <stdexcept>
@@ -323,7 +324,8 @@ TSheetFileFrm::TSheetFileFrm(TTabSheetEx* owner, TAppServices& app)
   for (QTreeWidget* l : {lv_Errors, lv_Warnings}) {
     l->header()->setStretchLastSection(true);
     l->setColumnWidth(1, 150);
-    l->setColumnWidth(2, 80);
+    // 80 cuts the header "Warning Code" in most fonts.
+    l->setColumnWidth(2, std::max(80, l->header()->sectionSizeHint(2)));
     l->setContextMenuPolicy(Qt::CustomContextMenu);
   }
   pc_ErrorWarning->addTab(lv_Errors, QStringLiteral("Errors"));

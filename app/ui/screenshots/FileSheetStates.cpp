@@ -1,5 +1,6 @@
 // The file sheet's states for the screenshot tour: a run in progress, then the results of
-// with-findings.txt: Global Result, By Error Code with its chart, Details with a message selected.
+// with-findings.txt: Global Result, By Error Code with its chart, Details with a message selected
+// and its errors, then one with its warnings.
 // The components are registered in hives of the tour's own and the sample referential is used.
 #include <QAction>
 #include <QComboBox>
@@ -81,6 +82,11 @@ bool Run(const QString& outDir) {
       ok = false;
     }
     ok = SaveWindow(&app.Window(), outDir, QStringLiteral("filesheet-details")) && ok;
+    // The first message has a warning: the lower list's other tab, with its code column.
+    sheet->lv_Details->setCurrentItem(sheet->lv_Details->topLevelItem(0));
+    sheet->pc_ErrorWarning->setCurrentIndex(1);
+    ok = sheet->lv_Warnings->topLevelItemCount() > 0 && ok;
+    ok = SaveWindow(&app.Window(), outDir, QStringLiteral("filesheet-details-warnings")) && ok;
     app.CloseAll();
   }
   SetDialogs(nullptr);
