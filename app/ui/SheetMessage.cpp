@@ -63,7 +63,8 @@ QTreeWidget* MakeList(QWidget* parent, const char* name, const QStringList& colu
   list->setContextMenuPolicy(Qt::CustomContextMenu);
   list->setColumnWidth(0, 60);
   list->setColumnWidth(1, 150);
-  list->setColumnWidth(2, 80);
+  // 80 cuts the header "Warning Code" in most fonts.
+  list->setColumnWidth(2, std::max(80, list->header()->sectionSizeHint(2)));
   list->header()->setStretchLastSection(true);
   return list;
 }
