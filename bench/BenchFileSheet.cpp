@@ -5,10 +5,7 @@
 // a ratio to its limit (100 ms at 20 000 messages, 500 ms at 1 000 000), best of the runs.
 //
 //   bench_file_sheet [--repeat R] [--only N]
-#include <QAction>
 #include <QApplication>
-#include <QMainWindow>
-#include <QTabWidget>
 #include <QTreeWidget>
 #include <algorithm>
 #include <chrono>
@@ -19,13 +16,10 @@
 #include <string_view>
 #include <vector>
 
-#include "AppServices.h"
-#include "BaseSheet.h"
 #include "Dialogs.h"
-#include "QtWorkerHost.h"
 #include "SheetFile.h"
 #include "SysSqlite.h"
-#include "evWorkers.h"
+#include "testsupport/SheetFixture.h"
 
 namespace {
 
@@ -49,37 +43,19 @@ class TCountingDialogs final : public TDialogs {
   int Boxes = 0;
 };
 
-class TBenchApp final : public TAppServices {
- public:
-  TBenchApp() : FPages(new QTabWidget(&FWindow)) {
-    FWindow.resize(1200, 800);
-    FWindow.setCentralWidget(FPages);
-    // No engine here: the code texts stay empty, which costs the sheet nothing more.
-    FFactory.CreateDocument = []() -> edicom::ComPtr<ruvala::IEdiDocument> { return {}; };
-    FFactory.CreateMessage = []() -> edicom::ComPtr<kalvix::IEdiMessage> { return {}; };
-  }
-  QAction* Command(const QString&) override { return nullptr; }
-  QWidget* MainWindow() override { return &FWindow; }
-  QStringList ExecuteOpenDialog() override { return {}; }
-  QString ExecuteSaveDialog(const QString&) override { return {}; }
-  TTelebibDataModule* Telebib() override { return nullptr; }
-  QString TelebibUnavailableReason() override { return QStringLiteral("bench"); }
-  bool KeepDb() override { return true; }
-  TWorkerHost& WorkerHost() override { return FHost; }
-  const TComponentFactory& ComponentFactory() override { return FFactory; }
-  void OpenMessageText(const QString&, const QString&) override {}
-
-  QMainWindow FWindow;
-  QTabWidget* FPages;
-  TComponentFactory FFactory;
-  TQtWorkerHost FHost;
-};
+// No engine here: the code texts stay empty, which costs the sheet nothing more.
+TComponentFactory NoComponents() {
+  TComponentFactory factory;
+  factory.CreateDocument = []() -> edicom::ComPtr<ruvala::IEdiDocument> { return {}; };
+  factory.CreateMessage = []() -> edicom::ComPtr<kalvix::IEdiMessage> { return {}; };
+  return factory;
+}
 
 // A run's database: per message one Messages and one Data row; 40 % valid, 35 % with one to
 // three errors, 25 % with warnings only. Texts carry the value found, as the engine's do, so
 // that the texts are many more than the codes.
 std::string MakeResults(int messages) {
-  const std::string name = NewTempDbFileName();
+  std::string name = NewTempDbFileName();
   TDatabase db(name, true);
   db.ExecSql("PRAGMA journal_mode=WAL", false);
   db.ExecSql("PRAGMA synchronous=OFF", false);
@@ -185,15 +161,10 @@ int main(int argc, char** argv) {
                      {"selecting a message"}};
     double firstOpen = 0, firstPause = 0;
     for (int r = 0; r < repeat; ++r) {
-      TBenchApp app;
-      auto* tab = new TTabSheetEx(app.FPages);
-      app.FPages->addTab(tab, QString());
-      TSheetFileFrm* sheet = nullptr;
-      tab->SetFormClass([&](TTabSheetEx* owner) -> TBaseSheetFrm* {
-        sheet = new TSheetFileFrm(owner, app);
-        return sheet;
-      });
-      app.FWindow.show();
+      testsupport::TFakeApp app(QSize(1200, 800), NoComponents());
+      app.Keep = true;
+      app.UnavailableReason = QStringLiteral("bench");
+      auto* sheet = app.NewSheet<TSheetFileFrm>();
       QCoreApplication::processEvents();
 
       // The first opening makes the indexes on a thread of its own; later ones find them.
@@ -241,7 +212,7 @@ int main(int argc, char** argv) {
       sheet->lv_Details->setCurrentItem(sheet->lv_Details->topLevelItem(n / 2));
       QCoreApplication::processEvents();
       steps[9].Take(Ms(t0));
-      delete tab;
+      app.CloseAll();
     }
     std::printf(
         "  first opening, indexes made off the user-interface thread: %.1f ms, event loop paused %.1f ms at most\n",

@@ -10,8 +10,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QMainWindow>
-#include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -23,12 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "AppServices.h"
-#include "BenchSupport.h"
 #include "EdiEditor.h"
-#include "QtWorkerHost.h"
 #include "SheetMessage.h"
-#include "evWorkers.h"
+#include "testsupport/SheetFixture.h"
 
 namespace fs = std::filesystem;
 using namespace verimek;
@@ -38,45 +33,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 double Ms(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
-
-class TBenchApp final : public TAppServices {
- public:
-  TBenchApp() : FFactory(TComponentFactory::ByClassId()), FPages(new QTabWidget(&FWindow)) {
-    FWindow.resize(1000, 700);
-    FWindow.setCentralWidget(FPages);
-    FWindow.show();
-  }
-  TSheetMessageFrm* NewSheet() {
-    auto* tab = new TTabSheetEx(FPages);
-    FPages->addTab(tab, QString());
-    TSheetMessageFrm* sheet = nullptr;
-    tab->SetFormClass([&](TTabSheetEx* owner) -> TBaseSheetFrm* {
-      sheet = new TSheetMessageFrm(owner, *this);
-      return sheet;
-    });
-    FPages->setCurrentWidget(tab);
-    return sheet;
-  }
-  void CloseAll() {
-    while (FPages->count() > 0) delete FPages->widget(0);
-  }
-  QAction* Command(const QString&) override { return nullptr; }
-  QWidget* MainWindow() override { return &FWindow; }
-  QStringList ExecuteOpenDialog() override { return {}; }
-  QString ExecuteSaveDialog(const QString&) override { return {}; }
-  TTelebibDataModule* Telebib() override { return nullptr; }
-  QString TelebibUnavailableReason() override { return {}; }
-  bool KeepDb() override { return false; }
-  TWorkerHost& WorkerHost() override { return FHost; }
-  const TComponentFactory& ComponentFactory() override { return FFactory; }
-  void OpenMessageText(const QString&, const QString&) override {}
-
- private:
-  TComponentFactory FFactory;
-  QMainWindow FWindow;
-  QTabWidget* FPages;
-  TQtWorkerHost FHost;
-};
 
 // Every pending event, so that the figures include laying out and painting what was loaded.
 void Settle() {
@@ -97,16 +53,10 @@ int main(int argc, char** argv) {
   const std::string work = (fs::temp_directory_path() / ("bench-message-sheet-" + std::to_string(getpid()))).string();
   fs::create_directories(work);
   ::setenv("XDG_CONFIG_HOME", work.c_str(), 1);
-  ::setenv("TARNHOLT_MACHINE_HIVE", (work + "/machine.reg").c_str(), 1);
-  ::setenv("TARNHOLT_USER_HIVE", (work + "/user.reg").c_str(), 1);
-  const std::string lib = std::string(EDI_BINARY_DIR) + "/lib/";
-  if (!bench::RegisterServer(lib + "libkalvix.so") || !bench::RegisterServer(lib + "libruvala.so")) {
-    std::fprintf(stderr, "cannot register the components of %s\n", lib.c_str());
+  if (!testsupport::RegisterBuiltComponents(QString::fromStdString(work))) {
+    std::fprintf(stderr, "cannot register the components of %s/lib\n", EDI_BINARY_DIR);
     return 1;
   }
-  std::ofstream(work + "/machine.reg", std::ios::app)
-      << "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\tarnholt\\services\\Database]\n\"Referential\"=\"" << EDI_BINARY_DIR
-      << "/data/referential.db\"\n";
   QApplication app(argc, argv);
 
   // The inputs: the samples' lines repeated to 10 MB; one interchange of 1 MB on one line; a
@@ -145,13 +95,13 @@ int main(int argc, char** argv) {
   }
   message += QStringLiteral("XET+90'XGT+1'");
 
-  TBenchApp shell;
+  testsupport::TFakeApp shell(QSize(1000, 700));
   double load10 = 1e30, load1 = 1e30, select = 1e30, validate = 1e30, pause = 0;
   bool selectedLast = false;
   int rows = 0;
   for (int r = 0; r < repeat; ++r) {
     auto t0 = Clock::now();
-    TSheetMessageFrm* s = shell.NewSheet();
+    TSheetMessageFrm* s = shell.NewSheet<TSheetMessageFrm>();
     s->SetFilename(QString::fromStdString(big));
     Settle();
     load10 = std::min(load10, Ms(t0));
@@ -162,7 +112,7 @@ int main(int argc, char** argv) {
     }
 
     t0 = Clock::now();
-    TSheetMessageFrm* l = shell.NewSheet();
+    TSheetMessageFrm* l = shell.NewSheet<TSheetMessageFrm>();
     l->SetFilename(QString::fromStdString(longLine));
     Settle();
     load1 = std::min(load1, Ms(t0));
@@ -177,7 +127,7 @@ int main(int argc, char** argv) {
   }
 
   // The first validation also loads the referential: it is reported apart.
-  TSheetMessageFrm* m = shell.NewSheet();
+  TSheetMessageFrm* m = shell.NewSheet<TSheetMessageFrm>();
   m->LoadText(QStringLiteral("m"), message);
   double first = 0;
   for (int r = 0; r <= repeat; ++r) {

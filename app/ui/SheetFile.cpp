@@ -33,6 +33,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <stdexcept>
@@ -194,7 +195,7 @@ void FillChart(QChartView* view, const TFileResultsModel::TStatList& stats) {
 }  // namespace
 
 TSheetFileFrm::TSheetFileFrm(TTabSheetEx* owner, TAppServices& app)
-    : TBaseSheetFrm(owner, app), FResults(QLocale().decimalPoint().at(0).toLatin1()) {
+    : TSheetEditorOps(owner, app), FResults(QLocale().decimalPoint().at(0).toLatin1()) {
   setObjectName(QStringLiteral("SheetFileFrm"));
   auto* main = new QVBoxLayout(this);
   main->setContentsMargins(4, 4, 4, 4);
@@ -323,7 +324,8 @@ TSheetFileFrm::TSheetFileFrm(TTabSheetEx* owner, TAppServices& app)
   for (QTreeWidget* l : {lv_Errors, lv_Warnings}) {
     l->header()->setStretchLastSection(true);
     l->setColumnWidth(1, 150);
-    l->setColumnWidth(2, 80);
+    // 80 cuts the header "Warning Code" in most fonts.
+    l->setColumnWidth(2, std::max(80, l->header()->sectionSizeHint(2)));
     l->setContextMenuPolicy(Qt::CustomContextMenu);
   }
   pc_ErrorWarning->addTab(lv_Errors, QStringLiteral("Errors"));
@@ -443,16 +445,8 @@ void TSheetFileFrm::SetFilename(const QString& name) {
   SetCaption(Q(FileCaption(name.toStdString())));
 }
 
-bool TSheetFileFrm::EditorFocused() const { return Editor->hasFocus(); }
+bool TSheetFileFrm::EditorActive() const { return Editor->hasFocus(); }
 
-bool TSheetFileFrm::CanCopy() { return EditorFocused() && Editor->hasSelectedText(); }
-bool TSheetFileFrm::CanCut() { return CanCopy(); }
-bool TSheetFileFrm::CanDelete() { return CanCopy(); }
-bool TSheetFileFrm::CanPaste() { return EditorFocused() && Editor->CanPaste(); }
-bool TSheetFileFrm::CanUndo() { return EditorFocused() && Editor->CanUndo(); }
-bool TSheetFileFrm::CanSearch() { return EditorFocused() && !Editor->IsEmpty(); }
-bool TSheetFileFrm::CanSearchNext() { return EditorFocused() && !Settings().SearchText().empty(); }
-bool TSheetFileFrm::CanSelectAll() { return CanSearch(); }
 bool TSheetFileFrm::CanSaveAs() { return CanSearch(); }
 
 namespace {
@@ -484,39 +478,6 @@ bool TSheetFileFrm::CanValidate() { return !Running() && !FFilename.isEmpty() &&
 
 bool TSheetFileFrm::CanGotoSegment() {
   return lv_Errors->selectedItems().size() == 1 || lv_Warnings->selectedItems().size() == 1;
-}
-
-void TSheetFileFrm::Copy() {
-  TBaseSheetFrm::Copy();
-  Editor->Copy();
-}
-void TSheetFileFrm::Cut() {
-  TBaseSheetFrm::Cut();
-  Editor->Cut();
-}
-void TSheetFileFrm::Delete() {
-  TBaseSheetFrm::Delete();
-  Editor->DeleteSelection();
-}
-void TSheetFileFrm::Paste() {
-  TBaseSheetFrm::Paste();
-  Editor->Paste();
-}
-void TSheetFileFrm::Search() {
-  TBaseSheetFrm::Search();
-  FSearch.ShowSearchDialog(*Editor, App().MainWindow());
-}
-void TSheetFileFrm::SearchNext() {
-  TBaseSheetFrm::SearchNext();
-  FSearch.SearchNext(*Editor, App().MainWindow());
-}
-void TSheetFileFrm::SelectAll() {
-  TBaseSheetFrm::SelectAll();
-  Editor->SelectAllText();
-}
-void TSheetFileFrm::Undo() {
-  TBaseSheetFrm::Undo();
-  Editor->Undo();
 }
 
 void TSheetFileFrm::FormatEdifact() {

@@ -6,9 +6,8 @@
 #include <QString>
 #include <memory>
 
-#include "BaseSheet.h"
 #include "FileSheetModel.h"
-#include "SearchTextDlg.h"
+#include "SheetEditorOps.h"
 
 class QChartView;
 class QComboBox;
@@ -34,7 +33,7 @@ namespace verimek::ui {
 
 class TEdiEditor;
 
-class TSheetFileFrm : public TBaseSheetFrm {
+class TSheetFileFrm : public TSheetEditorOps {
   Q_OBJECT
 
  public:
@@ -43,27 +42,11 @@ class TSheetFileFrm : public TBaseSheetFrm {
 
   QString GetCaretPos() override;
   void SetFilename(const QString& name) override;
-  bool CanCopy() override;
-  bool CanCut() override;
-  bool CanDelete() override;
-  bool CanPaste() override;
-  bool CanUndo() override;
-  bool CanSearch() override;
-  bool CanSearchNext() override;
-  bool CanSelectAll() override;
   bool CanSaveAs() override;
   bool CanFormatEdifact() override;
   bool CanUnformatEdifact() override;
   bool CanValidate() override;
   bool CanGotoSegment() override;
-  void Copy() override;
-  void Cut() override;
-  void Delete() override;
-  void Paste() override;
-  void Search() override;
-  void SearchNext() override;
-  void SelectAll() override;
-  void Undo() override;
   void FormatEdifact() override;
   void UnformatEdifact() override;
   bool SaveAs() override;
@@ -102,7 +85,6 @@ class TSheetFileFrm : public TBaseSheetFrm {
   QSplitter* sp_Details = nullptr;
   QWidget* pn_Bottom = nullptr;
   QSplitter* sp_Bottom = nullptr;
-  TEdiEditor* Editor = nullptr;
   QTabWidget* pc_ErrorWarning = nullptr;
   QTreeWidget* lv_Errors = nullptr;
   QTreeWidget* lv_Warnings = nullptr;
@@ -116,6 +98,8 @@ class TSheetFileFrm : public TBaseSheetFrm {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // The editing commands go to the editor only while it has the focus.
+  bool EditorActive() const override;
 
  private:
   void Browse();
@@ -132,7 +116,6 @@ class TSheetFileFrm : public TBaseSheetFrm {
   void DetailsSelectionChanged();
   void SelectLowerSegment(QTreeWidget* list);
   void LoadCodeTexts();
-  bool EditorFocused() const;
   // Runs a step that reads the results; a failure is shown and the window stays usable.
   template <class F>
   void Guarded(F step);
@@ -146,8 +129,6 @@ class TSheetFileFrm : public TBaseSheetFrm {
   bool FBottomApplied = false, FEditorApplied = false;
   TProgressCoalescer FCoalescer;
   QTimer* FProgressFlush = nullptr;
-  // The search of the message sheet, on this editor.
-  TEditorSearch FSearch;
   bool FPreparing = false;
   // Lets a step queued by a thread of the sheet know whether the sheet is still there.
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);

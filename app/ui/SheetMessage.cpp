@@ -63,7 +63,8 @@ QTreeWidget* MakeList(QWidget* parent, const char* name, const QStringList& colu
   list->setContextMenuPolicy(Qt::CustomContextMenu);
   list->setColumnWidth(0, 60);
   list->setColumnWidth(1, 150);
-  list->setColumnWidth(2, 80);
+  // 80 cuts the header "Warning Code" in most fonts.
+  list->setColumnWidth(2, std::max(80, list->header()->sectionSizeHint(2)));
   list->header()->setStretchLastSection(true);
   return list;
 }
@@ -90,7 +91,7 @@ void AddRows(QTreeWidget* list, const std::vector<TFinding>& findings) {
 
 }  // namespace
 
-TSheetMessageFrm::TSheetMessageFrm(TTabSheetEx* owner, TAppServices& app) : TBaseSheetFrm(owner, app) {
+TSheetMessageFrm::TSheetMessageFrm(TTabSheetEx* owner, TAppServices& app) : TSheetEditorOps(owner, app) {
   setObjectName(QStringLiteral("SheetMessageFrm"));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -186,15 +187,7 @@ void TSheetMessageFrm::SetFilename(const QString& name) {
   RefreshImage();
 }
 
-bool TSheetMessageFrm::CanCopy() { return Editor->hasSelectedText(); }
-bool TSheetMessageFrm::CanCut() { return Editor->hasSelectedText(); }
-bool TSheetMessageFrm::CanDelete() { return Editor->hasSelectedText(); }
-bool TSheetMessageFrm::CanPaste() { return Editor->CanPaste(); }
-bool TSheetMessageFrm::CanUndo() { return Editor->CanUndo(); }
-bool TSheetMessageFrm::CanSearch() { return !Editor->IsEmpty(); }
-bool TSheetMessageFrm::CanSelectAll() { return !Editor->IsEmpty(); }
 bool TSheetMessageFrm::CanSaveAs() { return !Editor->IsEmpty(); }
-bool TSheetMessageFrm::CanSearchNext() { return !Settings().SearchText().empty(); }
 bool TSheetMessageFrm::CanSave() { return Editor->Modified(); }
 
 // Asked at every idle moment, on texts of megabytes: whether the form is indented depends only
@@ -234,45 +227,9 @@ bool TSheetMessageFrm::CanClose() {
   }
 }
 
-void TSheetMessageFrm::Copy() {
-  TBaseSheetFrm::Copy();
-  Editor->Copy();
-}
-
-void TSheetMessageFrm::Cut() {
-  TBaseSheetFrm::Cut();
-  Editor->Cut();
-}
-
-void TSheetMessageFrm::Delete() {
-  TBaseSheetFrm::Delete();
-  Editor->DeleteSelection();
-}
-
-void TSheetMessageFrm::Paste() {
-  TBaseSheetFrm::Paste();
-  Editor->Paste();
-}
-
-void TSheetMessageFrm::SelectAll() {
-  TBaseSheetFrm::SelectAll();
-  Editor->SelectAllText();
-}
-
 void TSheetMessageFrm::Undo() {
-  TBaseSheetFrm::Undo();
-  Editor->Undo();
+  TSheetEditorOps::Undo();
   RefreshImage();
-}
-
-void TSheetMessageFrm::Search() {
-  TBaseSheetFrm::Search();
-  FSearch.ShowSearchDialog(*Editor, App().MainWindow());
-}
-
-void TSheetMessageFrm::SearchNext() {
-  TBaseSheetFrm::SearchNext();
-  FSearch.SearchNext(*Editor, App().MainWindow());
 }
 
 void TSheetMessageFrm::FormatEdifact() {

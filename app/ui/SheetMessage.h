@@ -4,9 +4,8 @@
 
 #include <QString>
 
-#include "BaseSheet.h"
 #include "LineReader.h"
-#include "SearchTextDlg.h"
+#include "SheetEditorOps.h"
 
 class QListWidget;
 class QMenu;
@@ -25,7 +24,7 @@ namespace verimek::ui {
 
 class TEdiEditor;
 
-class TSheetMessageFrm : public TBaseSheetFrm {
+class TSheetMessageFrm : public TSheetEditorOps {
   Q_OBJECT
 
  public:
@@ -37,14 +36,6 @@ class TSheetMessageFrm : public TBaseSheetFrm {
 
   QString GetCaretPos() override;
   void SetFilename(const QString& name) override;
-  bool CanCopy() override;
-  bool CanCut() override;
-  bool CanDelete() override;
-  bool CanPaste() override;
-  bool CanSearch() override;
-  bool CanSearchNext() override;
-  bool CanSelectAll() override;
-  bool CanUndo() override;
   bool CanClose() override;
   bool CanFormatEdifact() override;
   bool CanUnformatEdifact() override;
@@ -52,13 +43,6 @@ class TSheetMessageFrm : public TBaseSheetFrm {
   bool CanSave() override;
   bool CanSaveAs() override;
   bool CanGotoSegment() override;
-  void Copy() override;
-  void Cut() override;
-  void Delete() override;
-  void Paste() override;
-  void Search() override;
-  void SearchNext() override;
-  void SelectAll() override;
   void Undo() override;
   void FormatEdifact() override;
   void UnformatEdifact() override;
@@ -77,7 +61,6 @@ class TSheetMessageFrm : public TBaseSheetFrm {
   // The segment of the list's selected row.
   void GotoListSegment(QTreeWidget* list);
 
-  TEdiEditor* Editor;
   QSplitter* Splitter;
   QTabWidget* PageControl;
   QWidget* TabErrors;
@@ -108,7 +91,6 @@ class TSheetMessageFrm : public TBaseSheetFrm {
 
   TValidateMsgWorker* FValidateMsgWorker = nullptr;
   TValidateSyntaxWorker* FValidateSyntaxWorker = nullptr;
-  TEditorSearch FSearch;
   TTextEncoding FEncoding = teUtf8;
   bool FBom = false;
 };

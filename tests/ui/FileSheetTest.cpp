@@ -5,17 +5,20 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QtCharts/QAbstractBarSeries>
 #include <QtCharts/QBarSet>
 #include <QtTest>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -71,7 +74,7 @@ struct THandMade {
     std::vector<std::string> Errors, Warnings;
   };
   static std::string Make(const std::vector<TMsg>& messages) {
-    const std::string name = NewTempDbFileName();
+    std::string name = NewTempDbFileName();
     TDatabase db(name, true);
     std::string_view schema(CREATE_DB);
     while (!schema.empty()) {
@@ -109,7 +112,7 @@ struct THandMade {
 };
 
 std::string WriteFile(const std::string& dir, const std::string& name, const std::string& text) {
-  const std::string path = dir + "/" + name;
+  std::string path = dir + "/" + name;
   std::ofstream(path, std::ios::binary) << text;
   return path;
 }
@@ -210,6 +213,19 @@ class FileSheetTest : public QObject {
       test::TTestApp app;
       NewSheet(app);
       QCOMPARE(app.Pages()->tabText(0), QStringLiteral("[Untitled]"));
+    }
+  }
+
+  // At 80 px the lower lists' "Warning Code" header was cut; 80 stays the least.
+  void TheLowerListsShowTheirCodeHeadersWhole() {
+    test::TTestApp app;
+    TSheetFileFrm* s = NewSheet(app);
+    for (QTreeWidget* list : {s->lv_Errors, s->lv_Warnings}) {
+      const QString header = list->headerItem()->text(2);
+      const int margin = 2 * list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, list->header());
+      const int needed = QFontMetrics(list->header()->font()).horizontalAdvance(header) + margin;
+      QVERIFY2(list->columnWidth(2) >= std::max(80, needed),
+               qPrintable(QStringLiteral("%1: %2 < %3").arg(header).arg(list->columnWidth(2)).arg(needed)));
     }
   }
 

@@ -6,13 +6,16 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QMenu>
 #include <QRadioButton>
 #include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -414,6 +417,19 @@ class MessageSheetTest : public QObject {
     sheet->Undo();
     QCOMPARE(sheet->Editor->Text(), QStringLiteral("XGH+1'XEH+1'XET+1'XGT+1'"));
     QCOMPARE(sheet->TabSheet()->ImageIndex(), 0);
+  }
+
+  // At 80 px the warnings list's "Warning Code" header was cut; 80 stays the least.
+  void TheListsShowTheirCodeHeadersWhole() {
+    test::TTestApp app;
+    TSheetMessageFrm* sheet = NewSheet(app);
+    for (QTreeWidget* list : {sheet->lv_Errors, sheet->lv_Warnings}) {
+      const QString header = list->headerItem()->text(2);
+      const int margin = 2 * list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, list->header());
+      const int needed = QFontMetrics(list->header()->font()).horizontalAdvance(header) + margin;
+      QVERIFY2(list->columnWidth(2) >= std::max(80, needed),
+               qPrintable(QStringLiteral("%1: %2 < %3").arg(header).arg(list->columnWidth(2)).arg(needed)));
+    }
   }
 
   void IndentUnindentMarkModifiedAndSavingClearsTheImage() {

@@ -1,6 +1,5 @@
 // The main window's states of the tour: start-up with the overlay, the empty window after the
 // load, the about box, and the tab pop-up menu over two pages.
-#include <dlfcn.h>
 #include <edicom/EdiComCpp.h>
 
 #include <QApplication>
@@ -9,39 +8,25 @@
 #include <QPainter>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 
 #include "Mainfrm.h"
 #include "ProgressFrm.h"
 #include "ScreenshotRegistry.h"
 #include "evAboutDlg.h"
-#include "registry/Registry.h"
+#include "testsupport/SheetFixture.h"
 
 namespace verimek::ui::shots {
 
 namespace {
 
-QString BuildDir() { return QDir(QApplication::applicationDirPath() + QStringLiteral("/..")).absolutePath(); }
-
-// The hives of the tour live in a folder of their own, with the build's components registered
-// and the engine pointed at the build's sample referential.
+// The hives of the tour, with the build's components registered and the engine pointed at the
+// build's sample referential; the about box shows a component that failed as missing.
 void PrepareHives() {
-  static QTemporaryDir dir;
-  static bool done = false;
-  if (done) return;
-  done = true;
-  qputenv("TARNHOLT_MACHINE_HIVE", dir.filePath(QStringLiteral("machine.reg")).toLocal8Bit());
-  qputenv("TARNHOLT_USER_HIVE", dir.filePath(QStringLiteral("user.reg")).toLocal8Bit());
-  common::TRegistry reg(common::HKEY_LOCAL_MACHINE);
-  if (reg.OpenKey("SOFTWARE\\tarnholt\\services\\Database", true))
-    reg.WriteString("Referential", (BuildDir() + QStringLiteral("/data/referential.db")).toStdString());
-  for (const char* lib : {"libkalvix.so", "libruvala.so"}) {
-    const QByteArray path = (BuildDir() + QStringLiteral("/lib/") + QLatin1String(lib)).toLocal8Bit();
-    void* h = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
-    auto regServer = h ? reinterpret_cast<edicom::HRESULT (*)()>(dlsym(h, "DllRegisterServer")) : nullptr;
-    if (regServer) regServer();
-  }
+  static bool started = false;
+  if (started) return;
+  started = true;
+  testsupport::RegisterBuiltComponentsOnce();
   CoInitialize(nullptr);
 }
 
