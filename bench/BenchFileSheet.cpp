@@ -3,9 +3,15 @@
 // them: the results shown (global counts), each statistics tab filled, LoadPage at the start,
 // the middle and the end, Ctrl+End, and selecting a message. Prints each as milliseconds and as
 // a ratio to its limit (100 ms at 20 000 messages, 500 ms at 1 000 000), best of the runs.
+// First, a run of the shared samples repeated to 20 000 lines, validated by the worker alone and
+// then through the sheet: the sheet's rate as a share of the worker's, and the longest pause of
+// the event loop during the run (limit 100 ms).
 //
-//   bench_file_sheet [--repeat R] [--only N]
+//   bench_file_sheet [--repeat R] [--only N] [--no-run]
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
 #include <QTreeWidget>
 #include <algorithm>
 #include <chrono>
@@ -123,6 +129,99 @@ struct TStep {
   void Take(double ms) { Best = std::min(Best, ms); }
 };
 
+// Pumps the event loop until done() holds; the longest time one pass of the loop took.
+template <class F>
+double PumpUntil(F done) {
+  double longest = 0;
+  for (auto last = Clock::now(); !done(); last = Clock::now()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    longest = std::max(longest, Ms(last));
+  }
+  return longest;
+}
+
+// The shared samples (valid and with findings) repeated to `lines` lines.
+std::string MakeDayFile(int lines) {
+  std::string text, sample;
+  for (const char* name : {"/samples/valid.txt", "/samples/with-findings.txt"}) {
+    std::FILE* f = std::fopen((std::string(EDI_SHARED_DIR) + name).c_str(), "rb");
+    if (!f) return {};
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) sample.append(buf, n);
+    std::fclose(f);
+  }
+  std::vector<std::string_view> all;
+  for (std::size_t p = 0; p < sample.size();) {
+    const std::size_t e = std::min(sample.find('\n', p), sample.size());
+    if (e > p) all.emplace_back(sample.data() + p, e - p);
+    p = e + 1;
+  }
+  if (all.empty()) return {};
+  for (int i = 0; i < lines; ++i) (text += all[static_cast<std::size_t>(i) % all.size()]) += '\n';
+  const std::string name = NewTempDbFileName();
+  std::FILE* out = std::fopen(name.c_str(), "wb");
+  if (!out) return {};
+  const bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  return std::fclose(out) == 0 && ok ? name : std::string();
+}
+
+// The run through the worker alone and through the sheet, best of `repeat`; failures counted.
+int RunThroughTheSheet(int repeat) {
+  constexpr int kLines = 20000;
+  if (!testsupport::RegisterBuiltComponentsOnce()) {
+    std::fprintf(stderr, "cannot register the build's components\n");
+    return 1;
+  }
+  const std::string input = MakeDayFile(kLines);
+  if (input.empty()) {
+    std::fprintf(stderr, "no shared samples under %s\n", EDI_SHARED_DIR);
+    return 1;
+  }
+  edicom::DATE date = 0;
+  ParseIsoDate("2025-06-30", date);
+  double alone = 1e30, viaSheet = 1e30, pause = 1e30;
+  for (int r = 0; r < repeat; ++r) {
+    testsupport::TFakeApp app(QSize(1200, 800));
+    app.UnavailableReason = QStringLiteral("bench");
+    {
+      const std::string db = NewTempDbFileName();
+      bool done = false;
+      auto* worker = new TValidateFileWorker(app.WorkerHost(), app.ComponentFactory(), input, db);
+      worker->Settings.MessageDate = date;
+      worker->ProgressInterval = std::chrono::hours(1);  // alone: no round trip to this thread per line
+      worker->FreeOnTerminate = true;
+      worker->OnTerminate = [&done](TWorker&) { done = true; };
+      const auto t0 = Clock::now();
+      worker->Start();
+      PumpUntil([&] { return done; });
+      alone = std::min(alone, Ms(t0));
+      for (const char* ext : {"", "-wal", "-shm"}) std::remove((db + ext).c_str());
+    }
+    auto* sheet = app.NewSheet<TSheetFileFrm>();
+    sheet->MessageDate = date;
+    sheet->cb_Filename->setEditText(QString::fromStdString(input));
+    QCoreApplication::processEvents();
+    const auto t0 = Clock::now();
+    sheet->Validate();
+    // The run ends where the sheet starts preparing its results.
+    const double longest = PumpUntil([&] {
+      return !sheet->Running() || sheet->st_ProgressMsg->text() == QStringLiteral("Preparing the results...");
+    });
+    viaSheet = std::min(viaSheet, Ms(t0));
+    pause = std::min(pause, longest);
+    PumpUntil([&] { return !sheet->Running(); });
+    app.CloseAll();
+  }
+  std::remove(input.c_str());
+  const double share = alone / viaSheet;
+  std::printf("run of %d lines: worker alone %.0f messages/s, through the sheet %.0f messages/s, %.2f of alone%s\n",
+              kLines, kLines / (alone / 1000.0), kLines / (viaSheet / 1000.0), share,
+              share < 0.95 ? "  UNDER 0.95" : "");
+  std::printf("  event loop paused %.1f ms at most during the run, %.3f of 100 ms%s\n", pause, pause / 100.0,
+              pause > 100.0 ? "  OVER" : "");
+  return (share < 0.95 ? 1 : 0) + (pause > 100.0 ? 1 : 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,14 +232,16 @@ int main(int argc, char** argv) {
   qputenv("XDG_CONFIG_HOME", home);
   int repeat = 3;
   int only = 0;
+  bool run = true;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--repeat") && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
     if (!std::strcmp(argv[i], "--only") && i + 1 < argc) only = std::atoi(argv[++i]);
+    if (!std::strcmp(argv[i], "--no-run")) run = false;
   }
   QApplication qapp(argc, argv);
   TCountingDialogs dialogs;
   SetDialogs(&dialogs);
-  int failed = 0;
+  int failed = run ? RunThroughTheSheet(repeat) : 0;
 
   for (const int messages : {20000, 1000000}) {
     if (only && only != messages) continue;

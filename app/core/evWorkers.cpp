@@ -546,9 +546,13 @@ void TValidateFileWorker::Execute() {
     std::string line;
     TLineOutcome outcome;
     for (std::int32_t i = 0; i < count; ++i) {
-      FProgressMsg = common::Fmt("Validation in progress...%d/%d...", i + 1, count);
-      FProgressPos = i;
-      DoProgress();
+      const auto now = std::chrono::steady_clock::now();
+      if (ProgressInterval.count() == 0 || i == 0 || i + 1 == count || now - FLastProgress >= ProgressInterval) {
+        FLastProgress = now;
+        FProgressMsg = common::Fmt("Validation in progress...%d/%d...", i + 1, count);
+        FProgressPos = i;
+        DoProgress();
+      }
       bool got = LineSource ? LineSource->Next(line, outcome) : reader.ReadLine(line);
       if (!got) throw ELineReaderError(common::Fmt("Cannot read file \"%s\" (changed while reading)", FFilename));
       try {

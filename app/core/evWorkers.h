@@ -259,6 +259,10 @@ class TValidateFileWorker : public TWorker {
   /// the run. A crash loses at most the open group; the file keeps only whole messages.
   static constexpr std::size_t kGroupMessages = 256;
   static constexpr std::chrono::milliseconds kGroupTime{100};
+  /// With an interval, the progress of the lines reaches OnProgress at most once per interval
+  /// (the first and the last line always): each report waits for the user-interface thread,
+  /// which costs a run more than the screen gains. Zero reports every line.
+  std::chrono::steady_clock::duration ProgressInterval{};
   std::size_t GroupMessages = kGroupMessages;
   std::chrono::steady_clock::duration GroupTime = kGroupTime;
 
@@ -288,6 +292,7 @@ class TValidateFileWorker : public TWorker {
   std::chrono::steady_clock::time_point FGroupStart;
   std::string FProgressMsg;
   std::int32_t FProgressMin = 0, FProgressMax = 0, FProgressPos = 0;
+  std::chrono::steady_clock::time_point FLastProgress{};
 };
 
 }  // namespace verimek

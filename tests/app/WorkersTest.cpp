@@ -83,6 +83,7 @@ class FileWorkerTest : public ::testing::Test {
     TRun run;
     auto* worker = new TValidateFileWorker(FHost, Factory(), input, FDbName);
     worker->Settings.MessageDate = 45838;
+    worker->ProgressInterval = FProgressInterval;
     // Groups close by size only: the statements of a run stay the same however slow the machine.
     worker->GroupTime = std::chrono::hours(1);
     if (failStatement)
@@ -134,6 +135,7 @@ class FileWorkerTest : public ::testing::Test {
   }
 
   TDirectWorkerHost FHost;
+  std::chrono::steady_clock::duration FProgressInterval{};
   TValidateFileWorker::TDatabaseFactory FDbFactory;
   fake::TFakeLog FLog;
   std::string FDbName;
@@ -240,6 +242,22 @@ TEST_F(FileWorkerTest, ProgressReportsInOrder) {
   };
   EXPECT_EQ(run.Progress, expected);
   EXPECT_EQ(run.Order.back(), "done");
+}
+
+// What a sheet asks for: the lines' progress at most once per interval, but always the first
+// and the last line, and every message stored all the same.
+TEST_F(FileWorkerTest, ProgressCoalescedToItsIntervalKeepsTheFirstAndLastLine) {
+  FProgressInterval = std::chrono::hours(1);
+  TRun run = Run(kOne + "\n" + kOne + "\n" + kOne + "\n" + kOne + "\n" + kOne);
+  const std::vector<std::string> expected = {
+      "Loading file...|0|0|0",
+      "Validation in progress...|0|5|0",
+      "Validation in progress...1/5...|0|5|0",
+      "Validation in progress...5/5...|0|5|4",
+  };
+  EXPECT_EQ(run.Progress, expected);
+  EXPECT_EQ(run.Stored, 5u);
+  EXPECT_EQ(run.LastError, "");
 }
 
 TEST_F(FileWorkerTest, LineErrorsAndTheirTexts) {
