@@ -65,13 +65,7 @@ std::string MakeResults(int messages) {
   TDatabase db(name, true);
   db.ExecSql("PRAGMA journal_mode=WAL", false);
   db.ExecSql("PRAGMA synchronous=OFF", false);
-  std::string_view schema(CREATE_DB);
-  while (!schema.empty()) {
-    const std::size_t p = schema.find(';');
-    const std::string piece(schema.substr(0, p));
-    schema.remove_prefix(p == std::string_view::npos ? schema.size() : p + 1);
-    if (piece.find_first_not_of(" \t\r\n") != std::string::npos) db.ExecSql(piece, false);
-  }
+  CreateResultsSchema(db);
   const std::string body = CompressAndEncode(
       "XGH+1+0039+104512+002'XEH+90+1+0201+1++10'DTM+006:15032021:001'RFF+009:1-ABC-123'ATT+A020+77'"
       "ATT+A021+2'QTY+002:85:KW'XET+90'XGT+1'");

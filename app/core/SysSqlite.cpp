@@ -267,6 +267,22 @@ std::int64_t TDatabase::LastInsertRowId() const { return sqlite3_last_insert_row
 
 // ---- Temporary naming
 
+int CreateResultsSchema(TDatabase& db) {
+  int statements = 0;
+  std::string_view schema(CREATE_DB);
+  while (!schema.empty()) {
+    const std::size_t p = schema.find(';');
+    const std::string_view piece = schema.substr(0, p);
+    schema.remove_prefix(p == std::string_view::npos ? schema.size() : p + 1);
+    const std::size_t b = piece.find_first_not_of(" \t\r\n");
+    if (b == std::string_view::npos) continue;
+    const std::size_t e = piece.find_last_not_of(" \t\r\n");
+    db.ExecSql(std::string(piece.substr(b, e - b + 1)), false);
+    ++statements;
+  }
+  return statements;
+}
+
 std::string NewTempDbFileName() {
   std::string path = common::TempFolder() + "sqlXXXXXX.tmp";
   int fd = mkstemps(path.data(), 4);

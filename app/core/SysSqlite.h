@@ -114,6 +114,8 @@ class TDatabase {
 
 /// The schema statements of a results database, separated by ";".
 extern const char* const CREATE_DB;
+/// Runs every statement of CREATE_DB on db; the number of statements run.
+int CreateResultsSchema(TDatabase& db);
 
 /// A unique name in the temporary folder: a file "sql*.tmp" is created, deleted, and its name
 /// returned with ".tmp" replaced by ".db".

@@ -379,16 +379,7 @@ void TValidateFileWorker::CreateDB() {
     FDatabase->ExecSql("PRAGMA locking_mode=EXCLUSIVE", false);
     FDatabase->ExecSql("PRAGMA journal_mode=WAL", false);
     FDatabase->ExecSql("PRAGMA synchronous=OFF", false);
-    std::string_view schema(CREATE_DB);
-    while (!schema.empty()) {
-      std::size_t p = schema.find(';');
-      std::string_view piece = schema.substr(0, p);
-      schema.remove_prefix(p == std::string_view::npos ? schema.size() : p + 1);
-      std::size_t b = piece.find_first_not_of(" \t\r\n");
-      if (b == std::string_view::npos) continue;
-      std::size_t e = piece.find_last_not_of(" \t\r\n");
-      FDatabase->ExecSql(std::string(piece.substr(b, e - b + 1)), false);
-    }
+    CreateResultsSchema(*FDatabase);
   } catch (const std::exception& e) {
     throw std::runtime_error(common::Fmt("CreateDB failed (%s)", e.what()));
   }

@@ -172,13 +172,7 @@ class FileSheetResultsTest : public ::testing::Test {
   void Make(int messages) {
     std::remove(FName.c_str());
     TDatabase db(FName, true);
-    std::string_view schema(CREATE_DB);
-    while (!schema.empty()) {
-      const std::size_t p = schema.find(';');
-      const std::string piece(schema.substr(0, p));
-      schema.remove_prefix(p == std::string_view::npos ? schema.size() : p + 1);
-      if (piece.find_first_not_of(" \t\r\n") != std::string::npos) db.ExecSql(piece, false);
-    }
+    CreateResultsSchema(db);
     db.BeginTransaction();
     for (int i = 0; i < messages; ++i)
       db.ExecSql("insert into Messages (XehId, X912, ErrorCount, WarningCount) values (1, 7, 0, 0)", true);

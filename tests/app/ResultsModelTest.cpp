@@ -19,13 +19,7 @@ class ResultsModelTest : public ::testing::Test {
     FName = NewTempDbFileName();
     FDb = std::make_unique<TDatabase>(FName, true);
     FDb->ExecSql("PRAGMA synchronous=OFF", false);
-    std::string_view schema(CREATE_DB);
-    while (!schema.empty()) {
-      const std::size_t p = schema.find(';');
-      const std::string piece(schema.substr(0, p));
-      schema.remove_prefix(p == std::string_view::npos ? schema.size() : p + 1);
-      if (piece.find_first_not_of(" \t\r\n") != std::string::npos) FDb->ExecSql(piece, false);
-    }
+    CreateResultsSchema(*FDb);
   }
   void TearDown() override {
     FDb.reset();

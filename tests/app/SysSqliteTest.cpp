@@ -98,17 +98,7 @@ TEST_F(SysSqliteTest, TextIsStoredInTheSingleByteCodePage) {
 
 TEST_F(SysSqliteTest, SchemaHasEveryTableAndIndex) {
   TDatabase db(FName, true);
-  std::string_view schema(CREATE_DB);
-  int statements = 0;
-  while (!schema.empty()) {
-    std::size_t p = schema.find(';');
-    std::string piece(schema.substr(0, p));
-    schema.remove_prefix(p == std::string_view::npos ? schema.size() : p + 1);
-    if (piece.find_first_not_of(" \r\n\t") == std::string::npos) continue;
-    db.ExecSql(piece, false);
-    ++statements;
-  }
-  EXPECT_EQ(statements, 7);
+  EXPECT_EQ(CreateResultsSchema(db), 7);
   for (const char* name : {"Messages", "Data", "Errors", "Warnings", "ErrorCodes", "Idx921", "IdxErrorsMessageId"})
     EXPECT_EQ(db.GetTableValue(std::string("select count(*) from sqlite_master where name = '") + name + "'"), 1)
         << name;

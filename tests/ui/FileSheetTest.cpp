@@ -76,13 +76,7 @@ struct THandMade {
   static std::string Make(const std::vector<TMsg>& messages) {
     std::string name = NewTempDbFileName();
     TDatabase db(name, true);
-    std::string_view schema(CREATE_DB);
-    while (!schema.empty()) {
-      const std::size_t p = schema.find(';');
-      const std::string piece(schema.substr(0, p));
-      schema.remove_prefix(p == std::string_view::npos ? schema.size() : p + 1);
-      if (piece.find_first_not_of(" \t\r\n") != std::string::npos) db.ExecSql(piece, false);
-    }
+    CreateResultsSchema(db);
     db.BeginTransaction();
     for (std::size_t i = 0; i < messages.size(); ++i) {
       const TMsg& m = messages[i];
