@@ -536,7 +536,11 @@ class TXGH : public TSegment {
 // X910 is read as two characters by every later check of the message.
 static void PadX910(TSgmt& sgmt) {
   try {
-    sgmt.Insert(PadLeft(sgmt.Find("X910", 1), 2, '0'), "X910", 1);
+    // Most headers carry two characters already: writing the same value back would cost a
+    // segment handle and two component strings for nothing.
+    const std::string x910 = sgmt.Find("X910", 1);
+    std::string padded = PadLeft(x910, 2, '0');
+    if (padded != x910) sgmt.Insert(padded, "X910", 1);
   } catch (...) {
   }
 }

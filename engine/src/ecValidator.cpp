@@ -88,10 +88,15 @@ std::string TValidator::GetOca() const {
 
 void TValidator::SetEdiMessage(edicom::BSTR text) {
   std::u16string_view w = text ? std::u16string_view(text, ::SysStringLen(text)) : std::u16string_view();
-  FEdiMessage = TextFromCom(w);
-  // Plain ASCII converts back to the very same text: the parser may take the caller's string.
+  // One pass copies plain ASCII into the text's own storage, kept from the last message.
+  FEdiMessage.resize(w.size());
   bool ascii = true;
-  for (char16_t c : w) ascii = ascii && c < 0x80;
+  for (std::size_t i = 0; i < w.size() && ascii; ++i) {
+    ascii = w[i] < 0x80;
+    FEdiMessage[i] = static_cast<char>(w[i]);
+  }
+  if (!ascii) FEdiMessage = edicom::Utf16ToUtf8(w);
+  // Plain ASCII converts back to the very same text: the parser may take the caller's string.
   FComText = ascii && text ? text : nullptr;
 }
 
