@@ -203,6 +203,9 @@ struct TReadAheadLineSource::TImpl {
   std::deque<std::pair<std::string, TLineOutcome>> Queue;
   std::size_t QueuedBytes = 0;
   bool Finished = false, Stop = false;
+  // Each side wakes the other only when it waits, and then for a batch: a wake-up per line cost
+  // both threads more than storing the line.
+  bool ProducerWaits = false, ConsumerWaits = false;
   std::exception_ptr Failure;
 
   void Run(TLineReader& reader, std::size_t count) {
@@ -227,12 +230,17 @@ struct TReadAheadLineSource::TImpl {
         }
         std::unique_lock<std::mutex> lock(Mutex);
         // Bounded read-ahead; one line always fits, however long.
-        Changed.wait(lock,
-                     [&] { return Stop || Queue.empty() || (Queue.size() < kMaxLines && QueuedBytes < kMaxBytes); });
+        while (!(Stop || Queue.empty() || (Queue.size() < kMaxLines && QueuedBytes < kMaxBytes))) {
+          ProducerWaits = true;
+          Changed.wait(lock);
+        }
         if (Stop) return;
         QueuedBytes += line.size();
         Queue.emplace_back(std::move(line), std::move(outcome));
-        if (Queue.size() >= kWakeLines || QueuedBytes >= kMaxBytes) Changed.notify_all();
+        if (ConsumerWaits && (Queue.size() >= kWakeLines || QueuedBytes >= kMaxBytes)) {
+          ConsumerWaits = false;
+          Changed.notify_all();
+        }
       }
     } catch (...) {
       std::lock_guard<std::mutex> lock(Mutex);
@@ -266,20 +274,27 @@ void TReadAheadLineSource::Begin(TLineReader& reader, std::size_t count) {
 }
 
 bool TReadAheadLineSource::Next(std::string& line, TLineOutcome& outcome) {
-  std::unique_lock<std::mutex> lock(FImpl->Mutex);
-  if (FImpl->Queue.empty())
-    FImpl->Changed.wait(lock, [&] {
-      return FImpl->Queue.size() >= TImpl::kWakeLines || FImpl->QueuedBytes >= TImpl::kMaxBytes || FImpl->Finished;
-    });
-  if (FImpl->Queue.empty()) {
-    if (FImpl->Failure) std::rethrow_exception(FImpl->Failure);
+  TImpl& q = *FImpl;
+  std::unique_lock<std::mutex> lock(q.Mutex);
+  if (q.Queue.empty())
+    while (!(q.Queue.size() >= TImpl::kWakeLines || q.QueuedBytes >= TImpl::kMaxBytes || q.Finished)) {
+      q.ConsumerWaits = true;
+      q.Changed.wait(lock);
+    }
+  if (q.Queue.empty()) {
+    if (q.Failure) std::rethrow_exception(q.Failure);
     return false;
   }
-  line = std::move(FImpl->Queue.front().first);
-  outcome = std::move(FImpl->Queue.front().second);
-  FImpl->Queue.pop_front();
-  FImpl->QueuedBytes -= line.size();
-  FImpl->Changed.notify_all();
+  line = std::move(q.Queue.front().first);
+  outcome = std::move(q.Queue.front().second);
+  q.Queue.pop_front();
+  q.QueuedBytes -= line.size();
+  // The validating side goes on once a batch of lines fits again.
+  if (q.ProducerWaits && (q.Queue.empty() || (q.Queue.size() + TImpl::kWakeLines <= TImpl::kMaxLines &&
+                                              q.QueuedBytes < TImpl::kMaxBytes))) {
+    q.ProducerWaits = false;
+    q.Changed.notify_all();
+  }
   return true;
 }
 
