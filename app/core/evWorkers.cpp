@@ -552,12 +552,17 @@ void TValidateFileWorker::Execute() {
     std::string line;
     TLineOutcome outcome;
     for (std::int32_t i = 0; i < count; ++i) {
-      const auto now = std::chrono::steady_clock::now();
-      if (ProgressInterval.count() == 0 || i == 0 || i + 1 == count || now - FLastProgress >= ProgressInterval) {
-        FLastProgress = now;
+      auto reportLine = [&] {
         FProgressMsg = common::Fmt("Validation in progress...%d/%d...", i + 1, count);
         FProgressPos = i;
         DoProgress();
+      };
+      const auto now = std::chrono::steady_clock::now();
+      const bool reported =
+          ProgressInterval.count() == 0 || i == 0 || i + 1 == count || now - FLastProgress >= ProgressInterval;
+      if (reported) {
+        FLastProgress = now;
+        reportLine();
       }
       bool got = LineSource ? LineSource->Next(line, outcome) : reader.ReadLine(line);
       if (!got) throw ELineReaderError(common::Fmt("Cannot read file \"%s\" (changed while reading)", FFilename));
@@ -569,6 +574,8 @@ void TValidateFileWorker::Execute() {
       } catch (const EStorageError&) {
         throw;
       } catch (const std::exception& e) {
+        // The question about a line comes with that line's progress, coalesced or not.
+        if (!reported) reportLine();
         FErrorMsg = e.what();
         DoError();
         if (FCancel) break;

@@ -2,6 +2,7 @@
 // cancellation, unreadable input, engine failures and a database that fails on the Nth statement.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -258,6 +259,15 @@ TEST_F(FileWorkerTest, ProgressCoalescedToItsIntervalKeepsTheFirstAndLastLine) {
   EXPECT_EQ(run.Progress, expected);
   EXPECT_EQ(run.Stored, 5u);
   EXPECT_EQ(run.LastError, "");
+
+  // A line that fails is asked about with its own progress shown first.
+  TRun failing = Run(kOne + "\n" + kOne + "\nXEH+01'XET+01'\n" + kOne + "\n" + kOne);  // line 3: no XGH
+  ASSERT_EQ(failing.Errors.size(), 1u);
+  const auto error = std::find(failing.Order.begin(), failing.Order.end(), "error");
+  ASSERT_NE(error, failing.Order.begin());
+  EXPECT_EQ(*(error - 1), "progress");
+  EXPECT_NE(std::find(failing.Progress.begin(), failing.Progress.end(), "Validation in progress...3/5...|0|5|2"),
+            failing.Progress.end());
 }
 
 TEST_F(FileWorkerTest, LineErrorsAndTheirTexts) {
