@@ -199,19 +199,21 @@ void TControlTable::MatchSegment(IEdiSegment* sgmt, const std::string& sgmtKey, 
       TSgmt sg = Sgmt(s);
       pieces[static_cast<std::size_t>(l)] = {sg.Tag(), sg.Qualifier()};
     }
-  Match(sgmt, parents, level, pieces);
+  Match(
+      [&](int l) {
+        return l == level ? sgmt : l >= 0 && l <= kMaxLevel ? parents[static_cast<std::size_t>(l)].Get() : nullptr;
+      },
+      level, pieces);
 }
 
-void TControlTable::MatchSegment(IEdiSegment* sgmt, const TTabOleVariant& parents, int level,
-                                 const std::vector<TKeyPiece>& pieces) {
+void TControlTable::MatchSegment(const TSegmentAt& segmentAt, int level, const std::vector<TKeyPiece>& pieces) {
   // The key is built only for the trace line.
   if (common::TTrace* t = common::Trace(); t && t->Wants(common::ttInformation))
     TraceInfo(this, "MatchSegment(%s)", MakeSegmentKey(level, pieces[static_cast<std::size_t>(level)].Tag, pieces));
-  Match(sgmt, parents, level, pieces);
+  Match(segmentAt, level, pieces);
 }
 
-void TControlTable::Match(IEdiSegment* sgmt, const TTabOleVariant& parents, int level,
-                          const std::vector<TKeyPiece>& pieces) {
+void TControlTable::Match(const TSegmentAt& segmentAt, int level, const std::vector<TKeyPiece>& pieces) {
   int n = level - 1;
   if (n < 0 || n > 4) return;  // no rule has more than four path levels
   // Path level i is tree level i + 1.
@@ -226,9 +228,9 @@ void TControlTable::Match(IEdiSegment* sgmt, const TTabOleVariant& parents, int 
 
   for (const auto& item : FItems) {
     if (item->FLevel != n) continue;
-    if (pathHolds(*item, n)) item->FSegments.emplace_back(sgmt);
+    if (pathHolds(*item, n)) item->FSegments.emplace_back(segmentAt(level));
     if (n != 1 && pathHolds(*item, n - 1)) {
-      IEdiSegment* parent = parents[static_cast<std::size_t>(n)].Get();
+      IEdiSegment* parent = segmentAt(n);
       if (!parent) continue;
       bool seen = false;
       for (const auto& p : item->FParents) seen = seen || p.Get() == parent;

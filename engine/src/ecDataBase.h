@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -82,8 +83,11 @@ class TControlTable {
   void MatchSegment(kalvix::IEdiSegment* sgmt, const std::string& sgmtKey, const TTabOleVariant& parents);
   // The same, with the segment's level and the tag and qualifier of the segment and each
   // ancestor (indexed by tree level) already known, as the validator's walk has them.
-  void MatchSegment(kalvix::IEdiSegment* sgmt, const TTabOleVariant& parents, int level,
-                    const std::vector<TKeyPiece>& pieces);
+  // segmentAt(l) gives the walk's segment of tree level l (the segment itself at its own
+  // level), asked for only when a rule holds it; one object per segment, so that a rule meets
+  // the same parent once.
+  using TSegmentAt = std::function<kalvix::IEdiSegment*(int level)>;
+  void MatchSegment(const TSegmentAt& segmentAt, int level, const std::vector<TKeyPiece>& pieces);
   void Validate(TValidator& validator, kalvix::IEdiMessage* edi, TEdiErrorList& errors, TEdiWarningList& warnings,
                 const std::string& x912);
 
@@ -92,7 +96,7 @@ class TControlTable {
   TControlItem& GetItems(int index) const { return *FItems.at(static_cast<std::size_t>(index)); }
 
  private:
-  void Match(kalvix::IEdiSegment* sgmt, const TTabOleVariant& parents, int level, const std::vector<TKeyPiece>& pieces);
+  void Match(const TSegmentAt& segmentAt, int level, const std::vector<TKeyPiece>& pieces);
 
   std::string FName;
   std::vector<std::unique_ptr<TControlItem>> FItems;

@@ -290,7 +290,10 @@ void TValidator::ValidateSegments() {
   // With a control table every segment needs its key: the tag and qualifier of each level are
   // read once, as the walk meets them, instead of once per key.
   const bool matching = FInterApp && FControlTable != nullptr;
-  if (matching) FPieces.assign(kMaxLevel + 1, TKeyPiece{});
+  if (matching) {
+    FPieces.assign(kMaxLevel + 1, TKeyPiece{});
+    FParentMade.fill(false);
+  }
   // Unit number of the latest header; recomputed when a header appends to the X912 list, which
   // only grows during a walk.
   std::size_t unitsSeen = 0;
@@ -322,8 +325,13 @@ void TValidator::ValidateSegments() {
       sg.SetData(data);
       int level = sg.Level();
       if (level < 0 || level > kMaxLevel) throw std::runtime_error(Fmt("Segment level %d too deep", level));
-      // The cursor keeps the parents of the keys itself; a control table matches on handles.
-      if (!cursor || matching) FParents[static_cast<std::size_t>(level)] = ComPtr<IEdiSegment>(sg.Get());
+      // The cursor keeps the parents of the keys itself; a control table asks for handles.
+      if (!cursor) {
+        FParents[static_cast<std::size_t>(level)] = s;
+      } else if (matching) {
+        FParents[static_cast<std::size_t>(level)].Reset();
+        FParentMade[static_cast<std::size_t>(level)] = false;
+      }
       std::string_view tag = sg.TagView(tagBuffer);
       if (matching) FPieces[static_cast<std::size_t>(level)] = {std::string(tag), sg.Qualifier()};
       if (tag != "[DATA]") {
@@ -342,7 +350,22 @@ void TValidator::ValidateSegments() {
             unitNo = FX912.empty() ? 0 : static_cast<std::int32_t>(StrToInt(FX912.back()));
           }
           sg.SetData(DataWithUnitNo(data, unitNo));
-          FControlTable->MatchSegment(sg.Get(), FParents, level, FPieces);
+          FControlTable->MatchSegment(
+              [&](int l) -> IEdiSegment* {
+                if (l < 0 || l > kMaxLevel) return nullptr;
+                const auto at = static_cast<std::size_t>(l);
+                if (cursor && !FParentMade[at]) {
+                  if (l == level) {
+                    FParents[at] = ComPtr<IEdiSegment>(sg.Get());
+                  } else {
+                    edicom::Variant v;
+                    if (edicom::SUCCEEDED(cursor->get_LatestAt(l, &v))) FParents[at] = SegmentFromVariant(v);
+                  }
+                  FParentMade[at] = true;
+                }
+                return FParents[at].Get();
+              },
+              level, FPieces);
         }
         if (raised) std::rethrow_exception(raised);
         if (found) (FRaisedWarning ? static_cast<TEdiErrorList&>(FWarnings) : FErrors).Add(FSgmtNo, key(), FFinding);

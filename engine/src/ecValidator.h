@@ -128,6 +128,9 @@ class TValidator final : public TCheckContext {
   bool FInterApp = true;
   bool FCursorWalk = true;
   TTabOleVariant FParents;
+  // Walking by the cursor, which of FParents hold the latest segment of their level; a control
+  // table asks for them only when one of its rules holds the segment.
+  std::array<bool, kMaxLevel + 1> FParentMade{};
   std::vector<TKeyPiece> FPieces;  // tag and qualifier of FParents, while a control table matches
   std::int32_t FSgmtNo = 0;
   std::int32_t FMaxError = 2147483647;

@@ -316,6 +316,37 @@ TEST_F(ControlTest, MandatoryChildIsReportedAtEachParentOfTheUnitOnlyWhenNoneHas
   EXPECT_EQ(ValidateIA(head + noName + named + tail), std::vector<Found>{}) << "counted per unit";
 }
 
+// A rule about a child whose parent no rule holds itself: the parent's segment comes from the
+// walk when the child needs it, the same whether the walk goes by cursor or by handles.
+TEST_F(ControlTest, ParentsNoRuleHoldsAreReportedTheSameByBothWalks) {
+  const std::string path = SqliteEngineDb(
+      "parents",
+      "INSERT INTO RELATIONS VALUES(1,'*','*','*','*','T_PARENT');" + ControlTableSql("T_PARENT") +
+          "INSERT INTO T_PARENT VALUES(1,'*','PTY','003','NME','','','','','','',0,'',0,1,'','name','','');");
+  UseEngineDb(path);
+  const std::string head =
+      "XGH+1+0039+104512+002'XEH+01+2+0002+1++10'IPD+A532+AUTO01'DTM+001:01012025:001'"
+      "RFF+001:POL123456'";
+  const std::string tail = "XRH+1'ROD+110'XRH+2'ICD+101'IFD+RCBASE'XRT+2'XRT+1'XET+01'XGT+1'";
+  const std::string noName = "XRH+1'PTY+003+A'ADR+001+RUE:1+1000+BRUXELLES+B'XRT+1'";
+  const std::string named = "XRH+1'PTY+003+B'NME+001+DUPONT:JEAN'ADR+001+RUE:1+1000+BRUXELLES+B'XRT+1'";
+  auto run = [&](const std::string& text, bool cursor) {
+    TValidator v(&Ref());
+    v.SetMessageDate(kMsgDate);
+    v.SetCursorWalk(cursor);
+    v.SetEdiMessage(text);
+    v.Validate();
+    return ControlErrors(v);
+  };
+  const std::vector<Found> missing = run(head + noName + noName + tail, true);
+  ASSERT_EQ(missing.size(), 2u);
+  EXPECT_EQ(missing[0].segmentNo, 6);
+  EXPECT_EQ(missing[1].segmentNo, 8);
+  EXPECT_EQ(missing, run(head + noName + noName + tail, false));
+  EXPECT_EQ(run(head + noName + named + tail, true), std::vector<Found>{});
+  std::remove(path.c_str());
+}
+
 TEST_F(ControlTest, BlankRequiredValueGivesE0007AndSkipsTheCondition) {
   UseEngineDb(enginetest::SampleEngineSqlite());
   std::string text = kContract;
