@@ -88,6 +88,17 @@ HRESULT Out(std::string_view s, BSTR* out) {
   return *out ? S_OK : E_OUTOFMEMORY;
 }
 
+// What get_Empty, get_Rubrique and get_Qualifier give for a node, for the handle and the cursor alike.
+bool NodeEmpty(const SegmentTree& t, const SegmentNode* n) {
+  bool e = t.IsEmpty(n);
+  if (e && !n->positional && t.Class(n) == 'R') e = t.DescendantsEmpty(n);
+  return e;
+}
+bool NodeRubrique(const SegmentTree& t, const SegmentNode* n) { return !n->positional && t.Class(n) == 'R'; }
+std::string_view NodeQualifier(const SegmentTree& t, const SegmentNode* n) {
+  return n->positional ? std::string_view() : t.Qualifier(n);
+}
+
 }  // namespace
 
 // ---- EdiMessage ----
@@ -175,20 +186,21 @@ HRESULT EdiMessage::get_LatestAt(std::int32_t level, VARIANT* segment) {
   return EdiSegment::MakeVariant(FAnchor, n, segment);
 }
 
-HRESULT EdiMessage::get_Level(std::int32_t* level) {
-  if (!level) return E_POINTER;
+template <class F>
+HRESULT EdiMessage::ReadCursor(std::int32_t* out, F read) {
+  if (!out) return E_POINTER;
   SegmentNode* n = CursorNode();
   if (!n) return E_FAIL;
-  *level = n->level;
+  *out = read(n);
   return S_OK;
 }
 
+HRESULT EdiMessage::get_Level(std::int32_t* level) {
+  return ReadCursor(level, [](SegmentNode* n) { return n->level; });
+}
+
 HRESULT EdiMessage::get_Data(std::int32_t* data) {
-  if (!data) return E_POINTER;
-  SegmentNode* n = CursorNode();
-  if (!n) return E_FAIL;
-  *data = n->data;
-  return S_OK;
+  return ReadCursor(data, [](SegmentNode* n) { return n->data; });
 }
 
 HRESULT EdiMessage::put_Data(std::int32_t data) {
@@ -199,21 +211,11 @@ HRESULT EdiMessage::put_Data(std::int32_t data) {
 }
 
 HRESULT EdiMessage::get_Empty(std::int32_t* empty) {
-  if (!empty) return E_POINTER;
-  SegmentNode* n = CursorNode();
-  if (!n) return E_FAIL;
-  bool e = FTree.IsEmpty(n);
-  if (e && !n->positional && FTree.Class(n) == 'R') e = FTree.DescendantsEmpty(n);
-  *empty = e ? 1 : 0;
-  return S_OK;
+  return ReadCursor(empty, [&](SegmentNode* n) { return NodeEmpty(FTree, n) ? 1 : 0; });
 }
 
 HRESULT EdiMessage::get_Rubrique(std::int32_t* rubrique) {
-  if (!rubrique) return E_POINTER;
-  SegmentNode* n = CursorNode();
-  if (!n) return E_FAIL;
-  *rubrique = !n->positional && FTree.Class(n) == 'R' ? 1 : 0;
-  return S_OK;
+  return ReadCursor(rubrique, [&](SegmentNode* n) { return NodeRubrique(FTree, n) ? 1 : 0; });
 }
 
 HRESULT EdiMessage::TagValue(const char** value, std::int32_t* length) {
@@ -227,8 +229,7 @@ HRESULT EdiMessage::QualifierValue(const char** value, std::int32_t* length) {
   if (!value || !length) return E_POINTER;
   ViewOut({}, value, length);
   SegmentNode* n = CursorNode();
-  if (!n) return E_FAIL;
-  return ViewOut(n->positional ? std::string_view() : FTree.Qualifier(n), value, length);
+  return n ? ViewOut(NodeQualifier(FTree, n), value, length) : E_FAIL;
 }
 
 HRESULT EdiMessage::SlotOf(const char* cde, std::int32_t cdeLength, std::int32_t cdepos, const char* de,
@@ -557,7 +558,7 @@ HRESULT EdiSegment::QualifierValue(const char** value, std::int32_t* length) {
   ViewOut({}, value, length);
   SegmentNode* n = Node();
   if (!n) return E_FAIL;
-  return ViewOut(n->positional ? std::string_view() : FAnchor->tree->Qualifier(n), value, length);
+  return ViewOut(NodeQualifier(*FAnchor->tree, n), value, length);
 }
 
 HRESULT EdiSegment::GetNextSgmt(VARIANT* segment) {
@@ -576,9 +577,7 @@ HRESULT EdiSegment::get_Level(std::int32_t* level) {
 HRESULT EdiSegment::get_Empty(std::int32_t* empty) {
   if (!empty) return E_POINTER;
   return WithNode([&](SegmentTree& t, SegmentNode* n) {
-    bool e = t.IsEmpty(n);
-    if (e && !n->positional && t.Class(n) == 'R') e = t.DescendantsEmpty(n);
-    *empty = e ? 1 : 0;
+    *empty = NodeEmpty(t, n) ? 1 : 0;
     return S_OK;
   });
 }
@@ -596,7 +595,7 @@ HRESULT EdiSegment::put_Empty(std::int32_t) {
 HRESULT EdiSegment::get_Rubrique(std::int32_t* rubrique) {
   if (!rubrique) return E_POINTER;
   return WithNode([&](SegmentTree& t, SegmentNode* n) {
-    *rubrique = !n->positional && t.Class(n) == 'R' ? 1 : 0;
+    *rubrique = NodeRubrique(t, n) ? 1 : 0;
     return S_OK;
   });
 }
@@ -638,9 +637,7 @@ HRESULT EdiSegment::GetNextSibling(VARIANT* segment) {
 HRESULT EdiSegment::get_Qualifier(BSTR* qualifier) {
   if (!qualifier) return E_POINTER;
   *qualifier = nullptr;
-  return WithNode([&](SegmentTree& t, SegmentNode* n) {
-    return Out(n->positional ? std::string_view() : t.Qualifier(n), qualifier);
-  });
+  return WithNode([&](SegmentTree& t, SegmentNode* n) { return Out(NodeQualifier(t, n), qualifier); });
 }
 
 HRESULT EdiSegment::put_Qualifier(BSTR qualifier) {

@@ -85,6 +85,9 @@ class EdiMessage final : public edicom::DispatchObject<EdiMessage, IEdiMessage>,
   // The cursor: its segment, the tree generation it walks, the latest segment of each level.
   SegmentNode* CursorNode() const { return FTree.Generation() == FCursorGeneration ? FCursor : nullptr; }
   HRESULT MoveTo(SegmentNode* n);
+  // *out = read(current node): E_POINTER without out, E_FAIL on no segment.
+  template <class F>
+  HRESULT ReadCursor(std::int32_t* out, F read);
   static constexpr int kCursorLevels = 32;
   SegmentNode* FCursor = nullptr;
   std::uint64_t FCursorGeneration = 0;

@@ -302,18 +302,19 @@ TEST(PathTest, ReleasedCharactersAreKeptAndNeverSplitOn) {
 
 // --- relations and control tables -------------------------------------------------------------
 
+// A contract of unit 0002 around policyholder blocks, with and without a name.
+const std::string kUnitHead =
+    "XGH+1+0039+104512+002'XEH+01+2+0002+1++10'IPD+A532+AUTO01'DTM+001:01012025:001'RFF+001:POL123456'";
+const std::string kUnitTail = "XRH+1'ROD+110'XRH+2'ICD+101'IFD+RCBASE'XRT+2'XRT+1'XET+01'XGT+1'";
+const std::string kNoName = "XRH+1'PTY+003+A'ADR+001+RUE:1+1000+BRUXELLES+B'XRT+1'";
+const std::string kNamed = "XRH+1'PTY+003+B'NME+001+DUPONT:JEAN'ADR+001+RUE:1+1000+BRUXELLES+B'XRT+1'";
+
 TEST_F(ControlTest, MandatoryChildIsReportedAtEachParentOfTheUnitOnlyWhenNoneHasIt) {
   UseEngineDb(enginetest::SampleEngineSqlite());
-  const std::string head =
-      "XGH+1+0039+104512+002'XEH+01+2+0002+1++10'IPD+A532+AUTO01'DTM+001:01012025:001'"
-      "RFF+001:POL123456'";
-  const std::string tail = "XRH+1'ROD+110'XRH+2'ICD+101'IFD+RCBASE'XRT+2'XRT+1'XET+01'XGT+1'";
-  const std::string noName = "XRH+1'PTY+003+A'ADR+001+RUE:1+1000+BRUXELLES+B'XRT+1'";
-  const std::string named = "XRH+1'PTY+003+B'NME+001+DUPONT:JEAN'ADR+001+RUE:1+1000+BRUXELLES+B'XRT+1'";
   const std::string want = "Missing mandatory segment (Policyholder name (NME) missing (unit \"0002\"))";
-  EXPECT_EQ(ValidateIA(head + noName + noName + tail),
+  EXPECT_EQ(ValidateIA(kUnitHead + kNoName + kNoName + kUnitTail),
             (std::vector<Found>{{"E0008", 6, "PTY+003'NME", want}, {"E0008", 8, "PTY+003'NME", want}}));
-  EXPECT_EQ(ValidateIA(head + noName + named + tail), std::vector<Found>{}) << "counted per unit";
+  EXPECT_EQ(ValidateIA(kUnitHead + kNoName + kNamed + kUnitTail), std::vector<Found>{}) << "counted per unit";
 }
 
 // A rule about a child whose parent no rule holds itself: the parent's segment comes from the
@@ -324,12 +325,6 @@ TEST_F(ControlTest, ParentsNoRuleHoldsAreReportedTheSameByBothWalks) {
       "INSERT INTO RELATIONS VALUES(1,'*','*','*','*','T_PARENT');" + ControlTableSql("T_PARENT") +
           "INSERT INTO T_PARENT VALUES(1,'*','PTY','003','NME','','','','','','',0,'',0,1,'','name','','');");
   UseEngineDb(path);
-  const std::string head =
-      "XGH+1+0039+104512+002'XEH+01+2+0002+1++10'IPD+A532+AUTO01'DTM+001:01012025:001'"
-      "RFF+001:POL123456'";
-  const std::string tail = "XRH+1'ROD+110'XRH+2'ICD+101'IFD+RCBASE'XRT+2'XRT+1'XET+01'XGT+1'";
-  const std::string noName = "XRH+1'PTY+003+A'ADR+001+RUE:1+1000+BRUXELLES+B'XRT+1'";
-  const std::string named = "XRH+1'PTY+003+B'NME+001+DUPONT:JEAN'ADR+001+RUE:1+1000+BRUXELLES+B'XRT+1'";
   auto run = [&](const std::string& text, bool cursor) {
     TValidator v(&Ref());
     v.SetMessageDate(kMsgDate);
@@ -338,12 +333,12 @@ TEST_F(ControlTest, ParentsNoRuleHoldsAreReportedTheSameByBothWalks) {
     v.Validate();
     return ControlErrors(v);
   };
-  const std::vector<Found> missing = run(head + noName + noName + tail, true);
+  const std::vector<Found> missing = run(kUnitHead + kNoName + kNoName + kUnitTail, true);
   ASSERT_EQ(missing.size(), 2u);
   EXPECT_EQ(missing[0].segmentNo, 6);
   EXPECT_EQ(missing[1].segmentNo, 8);
-  EXPECT_EQ(missing, run(head + noName + noName + tail, false));
-  EXPECT_EQ(run(head + noName + named + tail, true), std::vector<Found>{});
+  EXPECT_EQ(missing, run(kUnitHead + kNoName + kNoName + kUnitTail, false));
+  EXPECT_EQ(run(kUnitHead + kNoName + kNamed + kUnitTail, true), std::vector<Found>{});
   std::remove(path.c_str());
 }
 

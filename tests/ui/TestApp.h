@@ -3,9 +3,14 @@
 #pragma once
 
 #include <QAction>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QMainWindow>
 #include <QMap>
+#include <QStyle>
 #include <QTabWidget>
+#include <QTreeWidget>
+#include <algorithm>
 #include <memory>
 
 #include "AppServices.h"
@@ -15,6 +20,16 @@
 #include "evWorkers.h"
 
 namespace verimek::ui::test {
+
+// Empty when column of list is at least `least` pixels and as wide as its header text needs;
+// otherwise what is missing, for the failure message.
+inline QString HeaderCut(QTreeWidget* list, int column, int least) {
+  const QString header = list->headerItem()->text(column);
+  const int margin = 2 * list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, list->header());
+  const int needed = std::max(least, QFontMetrics(list->header()->font()).horizontalAdvance(header) + margin);
+  if (list->columnWidth(column) >= needed) return {};
+  return QStringLiteral("%1: %2 < %3").arg(header).arg(list->columnWidth(column)).arg(needed);
+}
 
 class TTestApp final : public TAppServices {
  public:
