@@ -557,13 +557,13 @@ void TValidateFileWorker::Execute() {
         FProgressPos = i;
         DoProgress();
       };
-      const auto now = std::chrono::steady_clock::now();
-      const bool reported =
-          ProgressInterval.count() == 0 || i == 0 || i + 1 == count || now - FLastProgress >= ProgressInterval;
-      if (reported) {
-        FLastProgress = now;
-        reportLine();
+      bool reported = true;
+      if (ProgressInterval.count() != 0) {
+        const auto now = std::chrono::steady_clock::now();
+        reported = i == 0 || i + 1 == count || now - FLastProgress >= ProgressInterval;
+        if (reported) FLastProgress = now;
       }
+      if (reported) reportLine();
       bool got = LineSource ? LineSource->Next(line, outcome) : reader.ReadLine(line);
       if (!got) throw ELineReaderError(common::Fmt("Cannot read file \"%s\" (changed while reading)", FFilename));
       try {

@@ -616,7 +616,7 @@ void TSheetFileFrm::StartRun() {
   auto* worker = new TValidateFileWorker(App().WorkerHost(), App().ComponentFactory(), FFilename.toStdString(),
                                          FDbFilename.toStdString());
   if (MessageDate != 0) worker->Settings.MessageDate = MessageDate;
-  // The screen shows no more than this; a report per line slowed the run by a fifth.
+  // The screen shows no more than this; a blocking report per line halved the run.
   worker->ProgressInterval = std::chrono::milliseconds(20);
   worker->FreeOnTerminate = true;
   worker->OnTerminate = [this](TWorker& w) { OnValidateFileWorkerDone(w); };
